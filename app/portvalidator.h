@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QIntValidator>
+
+// Accepts whole port numbers from 1 to 65535. A text that is not one when editing ends is replaced by the
+// last port applied, so an invalid text is never applied nor stored.
+class PortValidator : public QIntValidator {
+    Q_OBJECT
+
+public:
+    explicit PortValidator(QObject *parent = nullptr);
+
+    void set_fallback(const QString &text) { fallback = text; }
+    void fixup(QString &input) const override;
+
+    static bool is_valid_port(int port) { return port >= 1 && port <= 65535; }
+
+private:
+    QString fallback;
+};

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+class CUSBHID;
+class QUdpSocket;
+
+// Raw bridge between the console and UDP clients: every input report goes to every live client, every
+// datagram received on the listen port goes to the console. Clients register by sending any valid datagram.
+class CUDPInterface : public QObject {
+    Q_OBJECT
+
+public:
+    CUDPInterface(CUSBHID *usb, QObject *parent);
+
+    void setRxPort(int port);
+    void setTxPorts(int metering, int configuration, int custom);
+
+    // A client not heard from for longer than this is dropped at the next forwarded report.
+    static constexpr qint64 default_client_timeout_ms = 20000;
+    void set_client_timeout(qint64 ms) { client_timeout_ms = ms; }
+    int client_count() const { return static_cast<int>(clients.size()); }
+    // The port the socket is bound to (the system's choice for port 0); 0 while unbound.
+    quint16 bound_port() const;
+
+signals:
+    void nClientsConnected(int n);
+
+public slots:
+    void on_usb_data_ready(QByteArray data);
+    void on_udp_data_ready();
+
+private:
+    CUSBHID *usb;
+    QUdpSocket *socket;
+    QMap<QString, QElapsedTimer> clients;
+    int metering_port = 19548;
+    int configuration_port = 19549;
+    int custom_port = 19550;
+    int listen_port = 19551;
+    qint64 client_timeout_ms = default_client_timeout_ms;
+};

@@ -1,0 +1,190 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class CKorvel;
+class QWebSocket;
+class QWebSocketServer;
+
+// The console offered over WebSocket: the server and its clients, the JSON envelope, the command dispatcher,
+// the notifications of every console event and the state and configuration snapshots.
+//
+// Split by concern: websocketinterface.cpp (server, clients, sendJSON), _dispatcher.cpp (frame, subscriptions,
+// queries), _control.cpp and _config.cpp (console commands), _notifications.cpp, _snapshots.cpp.
+class CWebSocketInterface : public QObject {
+    Q_OBJECT
+
+public:
+    CWebSocketInterface(CKorvel *console, QObject *parent);
+
+    void start();
+    void stop();
+    void setPort(int port);
+    // Serialises the message once; delivers it to target, or to every client (subscribed to topic, if given).
+    void sendJSON(const QJsonObject &message, const QString &topic, QWebSocket *target);
+    // Carries out one client message. 0: done or ignored; -1: refused, with error set.
+    int parseJSON(QWebSocket *client, const QString &message, QString &error);
+
+    bool is_listening() const;
+    // The port actually listened on (the stored port, or the system's choice for port 0); 0 while closed.
+    quint16 listening_port() const;
+    int client_count() const { return static_cast<int>(clients.size()); }
+
+    // A client whose unsent output would exceed this is closed: it has stopped reading.
+    static constexpr qint64 max_pending_output = 4 * 1024 * 1024;
+    // Far above any valid command; larger messages close their connection with "message too big".
+    static constexpr qint64 max_incoming_message = 1024 * 1024;
+
+    // State and configuration snapshots: each builder sets one key of data from the report cache.
+    void get_states(QJsonObject &data);
+    void get_config(QJsonObject &data);
+    void get_firmware(QJsonObject &data);
+
+    void get_ctrl_led(QJsonObject &data);
+    void get_ctrl_key(QJsonObject &data);
+    void get_on(QJsonObject &data);
+    void get_cue(QJsonObject &data);
+    void get_fader(QJsonObject &data);
+    void get_auto_cue(QJsonObject &data);
+    void get_src_sel(QJsonObject &data);
+    void get_non_stop(QJsonObject &data);
+    void get_mic_on(QJsonObject &data);
+    void get_gpo(QJsonObject &data);
+    void get_on_air(QJsonObject &data);
+    void get_silence_detection(QJsonObject &data);
+    void get_module(QJsonObject &data);
+    void get_crm_mute(QJsonObject &data);
+    void get_track(QJsonObject &data);
+    void get_studio_remote(QJsonObject &data);
+    void get_voicetrack(QJsonObject &data);
+    void get_phone_ringing(QJsonObject &data);
+    void get_voip_connect(QJsonObject &data);
+    void get_config_auto_on(QJsonObject &data);
+    void get_config_cue_reset(QJsonObject &data);
+    void get_config_on_air(QJsonObject &data);
+    void get_config_crm_mute(QJsonObject &data);
+    void get_config_crm_auto_cue_reset(QJsonObject &data);
+    void get_config_studio_remote(QJsonObject &data);
+    void get_config_cue_interlock(QJsonObject &data);
+    void get_config_gpo(QJsonObject &data);
+    void get_config_cue(QJsonObject &data);
+    void get_config_on(QJsonObject &data);
+    void get_config_fader_reserve(QJsonObject &data);
+    void get_config_silence_detection(QJsonObject &data);
+    void get_config_phantom(QJsonObject &data);
+    void get_config_mic_at_line(QJsonObject &data);
+    void get_config_auto_off(QJsonObject &data);
+    void get_config_locked_on(QJsonObject &data);
+    void get_config_pgm_auto_off(QJsonObject &data);
+    void get_config_mic_on(QJsonObject &data);
+
+signals:
+    void connected_clients(int clients);
+
+public slots:
+    void onNewConnection();
+    void processTextMessage(QString message);
+    void socketDisconnected();
+
+    void on_ctrl_led_event(int id, int color);
+    void on_ctrl_led_blink_event(int id, int color_on, int color_off, int blink_speed);
+    void on_ctrl_switch_event(int id, int state);
+    void on_config_auto_on_event(int mod, int state);
+    void on_config_cue_reset_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader, int reset_by_on, int reset_by_fader_and_on);
+    void on_config_on_air_event(int mod, int on_air1_enabled_by_line, int on_air1_enabled_by_mic_usb_voip, int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip);
+    void on_config_crm_mute_event(int mod, int state);
+    void on_config_crm_auto_cue_reset_event(int mod, int state);
+    void on_config_studio_remote_event(int mod, int cough_enable, int comm_enable, int comm_private);
+    void on_config_cue_interlock_event(int state);
+    void on_config_gpo_event(int gpo, int trigger, int mode, int type, int time);
+    void on_config_cue_event(int cue, int color_on, int color_off);
+    void on_config_on_event(int mod, int color_on, int color_on_and_fader, int color_off);
+    void on_config_fader_reserve_event(int mod, int state);
+    void on_config_silence_detection_event(int threshold, int interval, int interval_unit, int source, int enable);
+    void on_config_phantom_event(int mod, int state);
+    void on_config_mic_at_line_event(int mod, int state);
+    void on_config_auto_off_event(int mod, int state);
+    void on_config_locked_on_event(int mod, int state);
+    void on_config_pgm_auto_off_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip);
+    void on_config_mic_on_event(int trigger);
+    void on_state_on_event(int mod, int state);
+    void on_state_cue_event(int cue, int state);
+    void on_state_fader_event(int mod, int state);
+    void on_state_auto_cue_event(int auto_cue, int state);
+    void on_state_src_sel_event(int mod, int source);
+    void on_state_non_stop_event(int state);
+    void on_state_mic_on_event(int state);
+    void on_state_gpo_event(int gpo, int state);
+    void on_state_on_air_event(int on_air, int state);
+    void on_state_silence_detection_event(int state);
+    void on_state_metering_event(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r);
+    void on_state_module_event(int mod, int state);
+    void on_state_crm_mute_event(int state);
+    void on_state_track_event(int mod, int state);
+    void on_state_comm_event(int mod, int state);
+    void on_state_cough_event(int mod, int state);
+    void on_state_vt_event(int mod, int state);
+    void on_state_phone_ringing_event(int state);
+    void on_state_connect_event(int state);
+    void on_connected();
+    void on_disconnected();
+
+private:
+    using CommandHandler = int (CWebSocketInterface::*)(QWebSocket *client, const QJsonValue &data, QString &error);
+    // The handler of a command name (exact, case-sensitive), or null.
+    static CommandHandler find_command(const QString &name);
+    // The subscription list of a client; a client without an entry gets an empty one.
+    QStringList &subscriptions(QWebSocket *client);
+    // Sends a notification to every client, or to the clients subscribed to topic.
+    void notify(const QString &msg, const QJsonValue &data, const QString &topic = QString());
+    void remove_client(QWebSocket *client);
+
+    // Control commands (websocketinterface_control.cpp).
+    int set_auto_cue(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_ctrl_led(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_cue(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_non_stop(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_on(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_studio_remote(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_track(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_voicetrack(QWebSocket *client, const QJsonValue &data, QString &error);
+    // Configuration commands (websocketinterface_config.cpp).
+    int set_config_auto_off(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_locked_on(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_pgm_auto_off(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_mic_on(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_auto_on(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_crm_auto_cue_reset(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_crm_mute(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_cue(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_cue_interlock(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_cue_reset(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_fader_reserve(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_gpo(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_mic_at_line(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_on(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_on_air(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_phantom(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_silence_detection(QWebSocket *client, const QJsonValue &data, QString &error);
+    int set_config_studio_remote(QWebSocket *client, const QJsonValue &data, QString &error);
+    // Subscriptions and queries (websocketinterface_dispatcher.cpp).
+    int subscribe(QWebSocket *client, const QJsonValue &data, QString &error);
+    int unsubscribe(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_subscriptions(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_topics(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_api_version(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_config_reply(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_states_reply(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_all(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
+
+    QWebSocketServer *server;
+    QMap<QWebSocket *, QStringList> clients;
+    CKorvel *console;
+    int port = 19552;
+};

@@ -1,0 +1,193 @@
+// The command dispatcher: the frame of every client message, the command table, subscriptions and queries.
+#include "websocket/cwebsocketinterface.h"
+
+#include "console/ckorvel.h"
+#include "console/valuelists.h"
+#include "usb/cusbhid.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonParseError>
+
+#include <utility>
+
+namespace {
+constexpr int api_version_major = 0;
+constexpr int api_version_minor = 2;
+constexpr int api_version_patch = 0;
+
+QJsonObject reply(const QString &msg, const QJsonValue &data)
+{
+    return QJsonObject{{"data", data}, {"msg", msg}};
+}
+} // namespace
+
+CWebSocketInterface::CommandHandler CWebSocketInterface::find_command(const QString &name)
+{
+    // The console commands, then subscriptions and queries; names are unique, so the first match is the only one.
+    static const std::pair<QString, CommandHandler> table[] = {
+        {"set_auto_cue", &CWebSocketInterface::set_auto_cue},
+        {"set_ctrl_led", &CWebSocketInterface::set_ctrl_led},
+        {"set_cue", &CWebSocketInterface::set_cue},
+        {"set_non_stop", &CWebSocketInterface::set_non_stop},
+        {"set_on", &CWebSocketInterface::set_on},
+        {"set_studio_remote", &CWebSocketInterface::set_studio_remote},
+        {"set_track", &CWebSocketInterface::set_track},
+        {"set_voicetrack", &CWebSocketInterface::set_voicetrack},
+        {"set_config_auto_off", &CWebSocketInterface::set_config_auto_off},
+        {"set_config_locked_on", &CWebSocketInterface::set_config_locked_on},
+        {"set_config_pgm_auto_off", &CWebSocketInterface::set_config_pgm_auto_off},
+        {"set_config_mic_on", &CWebSocketInterface::set_config_mic_on},
+        {"set_config_auto_on", &CWebSocketInterface::set_config_auto_on},
+        {"set_config_crm_auto_cue_reset", &CWebSocketInterface::set_config_crm_auto_cue_reset},
+        {"set_config_crm_mute", &CWebSocketInterface::set_config_crm_mute},
+        {"set_config_cue", &CWebSocketInterface::set_config_cue},
+        {"set_config_cue_interlock", &CWebSocketInterface::set_config_cue_interlock},
+        {"set_config_cue_reset", &CWebSocketInterface::set_config_cue_reset},
+        {"set_config_fader_reserve", &CWebSocketInterface::set_config_fader_reserve},
+        {"set_config_gpo", &CWebSocketInterface::set_config_gpo},
+        {"set_config_mic_at_line", &CWebSocketInterface::set_config_mic_at_line},
+        {"set_config_on", &CWebSocketInterface::set_config_on},
+        {"set_config_on_air", &CWebSocketInterface::set_config_on_air},
+        {"set_config_phantom", &CWebSocketInterface::set_config_phantom},
+        {"set_config_silence_detection", &CWebSocketInterface::set_config_silence_detection},
+        {"set_config_studio_remote", &CWebSocketInterface::set_config_studio_remote},
+        {"subscribe", &CWebSocketInterface::subscribe},
+        {"unsubscribe", &CWebSocketInterface::unsubscribe},
+        {"get_subscriptions", &CWebSocketInterface::get_subscriptions},
+        {"get_topics", &CWebSocketInterface::get_topics},
+        {"get_api_version", &CWebSocketInterface::get_api_version},
+        {"get_config", &CWebSocketInterface::get_config_reply},
+        {"get_states", &CWebSocketInterface::get_states_reply},
+        {"get_all", &CWebSocketInterface::get_all},
+        {"get_firmware", &CWebSocketInterface::get_firmware_reply},
+    };
+    for (const auto &[command, handler] : table) {
+        if (command == name)
+            return handler;
+    }
+    return nullptr;
+}
+
+int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, QString &error)
+{
+    if (!console->device_link()->is_connected()) {
+        error = QStringLiteral("Device USB not connected!");
+        return -1;
+    }
+
+    QJsonParseError parse_error;
+    const QJsonDocument document = QJsonDocument::fromJson(message.toUtf8(), &parse_error);
+    if (document.isNull()) {
+        error = QStringLiteral("JSON syntax error, ") + parse_error.errorString();
+        return -1;
+    }
+
+    // A top-level array counts as an empty object.
+    const QJsonObject request = document.object();
+    const auto msg = request.constFind(QLatin1String("msg"));
+    if (msg == request.constEnd()) {
+        error = QStringLiteral("key not found: 'msg'");
+        return -1;
+    }
+
+    // Only a string equal to a command name matches; anything else is quietly ignored.
+    if (!msg->isString())
+        return 0;
+    const CommandHandler handler = find_command(msg->toString());
+    if (!handler)
+        return 0;
+    return (this->*handler)(client, request.value(QLatin1String("data")), error);
+}
+
+int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, QString &)
+{
+    const auto add = [this, client](const QString &topic) {
+        if (korvel::lookup_word(korvel::topic_names, topic) < 0)
+            return;
+        QStringList &list = subscriptions(client);
+        if (!list.contains(topic))
+            list.append(topic);
+    };
+    if (data.isArray()) {
+        for (const QJsonValue &element : data.toArray()) {
+            if (element.isString())
+                add(element.toString());
+        }
+    } else if (data.isString()) {
+        add(data.toString());
+    }
+    return 0;
+}
+
+int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data, QString &)
+{
+    if (data.isArray()) {
+        for (const QJsonValue &element : data.toArray()) {
+            if (element.isString())
+                subscriptions(client).removeAll(element.toString());
+        }
+    } else if (data.isString()) {
+        const QString topic = data.toString();
+        QStringList &list = subscriptions(client);
+        list.removeAll(topic);
+        // "*" empties the list only as a plain string, not inside an array.
+        if (topic == QLatin1String("*"))
+            list.clear();
+    }
+    return 0;
+}
+
+int CWebSocketInterface::get_subscriptions(QWebSocket *client, const QJsonValue &, QString &)
+{
+    sendJSON(reply("subscriptions", QJsonArray::fromStringList(subscriptions(client))), QString(), client);
+    return 0;
+}
+
+int CWebSocketInterface::get_topics(QWebSocket *client, const QJsonValue &, QString &)
+{
+    sendJSON(reply("topics", QJsonArray::fromStringList(korvel::topic_names)), QString(), client);
+    return 0;
+}
+
+int CWebSocketInterface::get_api_version(QWebSocket *client, const QJsonValue &, QString &)
+{
+    const QString version =
+        QStringLiteral("%1.%2.%3").arg(api_version_major).arg(api_version_minor).arg(api_version_patch);
+    sendJSON(reply("api_version", version), QString(), client);
+    return 0;
+}
+
+int CWebSocketInterface::get_config_reply(QWebSocket *client, const QJsonValue &, QString &)
+{
+    QJsonObject data;
+    get_config(data);
+    sendJSON(reply("config", data), QString(), client);
+    return 0;
+}
+
+int CWebSocketInterface::get_states_reply(QWebSocket *client, const QJsonValue &, QString &)
+{
+    QJsonObject data;
+    get_states(data);
+    sendJSON(reply("states", data), QString(), client);
+    return 0;
+}
+
+int CWebSocketInterface::get_all(QWebSocket *client, const QJsonValue &, QString &)
+{
+    QJsonObject data;
+    get_config(data);
+    get_states(data);
+    sendJSON(reply("all", data), QString(), client);
+    return 0;
+}
+
+int CWebSocketInterface::get_firmware_reply(QWebSocket *client, const QJsonValue &, QString &)
+{
+    QJsonObject data;
+    get_firmware(data);
+    // The version string itself, not an object.
+    sendJSON(reply("firmware", data.value(QLatin1String("firmware"))), QString(), client);
+    return 0;
+}
