@@ -22,6 +22,7 @@ MainWindow::MainWindow(QWidget *parent)
     korvel = new CKorvel(usb, this);
     udp = new CUDPInterface(usb, this);
     websocket = new CWebSocketInterface(korvel, this);
+    setup_port_fields();
     readSettings();
 }
 

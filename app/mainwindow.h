@@ -51,6 +51,9 @@ public slots:
     void on_TX();
 
 private:
+    // Installs the port validators; called by the constructor right before readSettings().
+    void setup_port_fields();
+
     Ui::MainWindow *ui;
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *trayIconMenu = nullptr;

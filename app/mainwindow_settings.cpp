@@ -4,6 +4,7 @@
 #include "usb/cusbhid.h"
 
 // TODO(settings): implement.
+void MainWindow::setup_port_fields() {}
 void MainWindow::readSettings() { usb->set_auto_connect(true); }
 void MainWindow::writeSettings() {}
 void MainWindow::on_checkBox_use_defaults_clicked() {}
