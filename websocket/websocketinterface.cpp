@@ -122,6 +122,8 @@ void CWebSocketInterface::onNewConnection() {
     QWebSocket *client = server->nextPendingConnection();
     if (!client)
         return;
+    // The server hands connections over without a parent; they belong to this interface until released.
+    client->setParent(this);
     // No command comes near this; a larger message closes the connection with "message too big" (1009).
     client->setMaxAllowedIncomingFrameSize(max_incoming_message);
     client->setMaxAllowedIncomingMessageSize(max_incoming_message);
