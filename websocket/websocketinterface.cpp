@@ -42,6 +42,9 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
 }
 
 void CWebSocketInterface::start() {
+    // A number that is no TCP port would otherwise be cut to 16 bits and listen on some other port.
+    if (port < 0 || port > 65535)
+        return;
     if (server->listen(QHostAddress::AnyIPv4, static_cast<quint16>(port)))
         qDebug().noquote() << "WebSocket Server is listening on port:" << port;
 }

@@ -89,6 +89,23 @@ private slots:
         QCOMPARE(rig.ws->listening_port(), chosen);
     }
 
+    void aNumberThatIsNoPortIsNotListenedOn_data() {
+        QTest::addColumn<int>("port");
+        QTest::newRow("65536") << 65536;
+        QTest::newRow("-1") << -1;
+        QTest::newRow("65536 + 19552") << 65536 + 19552;
+    }
+
+    void aNumberThatIsNoPortIsNotListenedOn() {
+        QFETCH(int, port);
+        WsRig rig;
+        QVERIFY(rig.ws->is_listening());
+        rig.ws->setPort(port);
+        QVERIFY(!rig.ws->is_listening());
+        rig.ws->setPort(0);
+        QVERIFY(rig.ws->is_listening());
+    }
+
     void nothingIsSentToANewClient() {
         WsRig rig;
         WsTestClient client;
