@@ -18,17 +18,17 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     , console(console) {
     // Every console event "x_event" goes to the slot "on_x_event" of the same signature.
     const QMetaObject &events = CKorvel::staticMetaObject;
-    const QMetaObject *receivers = metaObject();
+    const QMetaObject *handlers = metaObject();
     for (int i = events.methodOffset(); i < events.methodCount(); ++i) {
         const QMetaMethod signal = events.method(i);
         if (signal.methodType() != QMetaMethod::Signal || !signal.name().endsWith("_event"))
             continue;
-        const int slot = receivers->indexOfSlot("on_" + signal.methodSignature());
+        const int slot = handlers->indexOfSlot("on_" + signal.methodSignature());
         if (slot < 0) {
             qWarning().noquote() << "No WebSocket notification for" << signal.methodSignature();
             continue;
         }
-        connect(console, signal, this, receivers->method(slot));
+        connect(console, signal, this, handlers->method(slot));
     }
 
     if (CUSBHID *link = console->device_link()) {
