@@ -100,6 +100,10 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow() {
     writeSettings();
+    // The children outlive the form by a little while (the base destroys them) and may still signal: hiding a
+    // shown window ends the editing of a focused port field, for one. None of that may reach a slot here.
+    for (QObject *child : findChildren<QObject *>())
+        disconnect(child, nullptr, this, nullptr);
     delete ui;
 }
 
