@@ -71,6 +71,8 @@ int EmulatedDevice::read(unsigned char *data, size_t length)
     input.pop_front();
     const size_t n = std::min(length, static_cast<size_t>(report.size()));
     std::memcpy(data, report.constData(), n);
+    if (model_)
+        model_->delivered(data, static_cast<int>(n), *this);
     return static_cast<int>(n);
 }
 

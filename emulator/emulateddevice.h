@@ -19,6 +19,13 @@ public:
     virtual void before_read(EmulatedDevice &device) { Q_UNUSED(device); }
     // Called when the host opens the device.
     virtual void opened(EmulatedDevice &device) { Q_UNUSED(device); }
+    // Called with the host's buffer as a read is about to return an input report in it.
+    virtual void delivered(unsigned char *data, int length, EmulatedDevice &device)
+    {
+        Q_UNUSED(data);
+        Q_UNUSED(length);
+        Q_UNUSED(device);
+    }
 };
 
 // The console as the hidapi C API sees it (emulator/hidapi_emulated.cpp forwards every call here). Tests
