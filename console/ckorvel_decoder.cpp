@@ -176,17 +176,6 @@ bool member_event(const StateItem &row, int member, QByteArrayView old, QByteArr
     return any_field;
 }
 
-void announce_changes(CKorvel &console, const StateItem &row, QByteArrayView old, QByteArrayView now) {
-    const int count = row.members ? korvel::member_count(*row.members) : 1;
-    for (int i = 0; i < count; ++i) {
-        if (row.announce == Announce::named_changes && korvel::name_of(*row.members, i).isEmpty())
-            continue;
-        EventArgs args{};
-        if (member_event(row, i, old, now, args))
-            row.announce_event(console, args);
-    }
-}
-
 float meter_level(char byte) {
     // Whole steps from -50 in the low six bits, quarter steps in the top two.
     const auto b = static_cast<quint8>(byte);
@@ -230,12 +219,21 @@ void CKorvel::on_data_ready(QByteArray data) {
     if (same_bytes(*cached, payload))
         return;
     if (const int row = row_of_id[id]; row >= 0) {
+        const StateItem &item = state_items[row];
+        const int count = item.members ? korvel::member_count(*item.members) : 1;
         const auto generation = cache_generation;
         {
             // Slots may read the cache during the events and must see the previous report; this copy keeps it
-            // alive whatever they do.
+            // whatever they do.
             const QByteArray old = *cached;
-            announce_changes(*this, state_items[row], old, payload);
+            // A slot that closes the link ends the report: nothing is announced after the close.
+            for (int i = 0; i < count && generation == cache_generation; ++i) {
+                if (item.announce == Announce::named_changes && korvel::name_of(*item.members, i).isEmpty())
+                    continue;
+                EventArgs args{};
+                if (member_event(item, i, old, payload, args))
+                    item.announce_event(*this, args);
+            }
         }
         if (generation != cache_generation)
             return;
