@@ -66,7 +66,8 @@ public:
     void config_mic_on(int trigger);
 
     // Read-modify-write commands: a field given as -1 (the threshold: 1) keeps the value the console last
-    // reported; member 255 expands to every member when a field has to be filled from the cache.
+    // reported; member 255 expands to every member when a field has to be filled from the cache. A member whose
+    // missing field the console has not reported (no entry, or one too short) is not written.
     void config_cue(int cue, int color_on, int color_off);
     void config_cue_reset(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader,
                           int reset_by_on, int reset_by_fader_and_on);

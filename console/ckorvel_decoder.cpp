@@ -55,12 +55,18 @@ struct StateItem {
     std::span<const layout::Field> fields;
     Emitter announce_event;
     int arity;
+    bool has_members; // members is set; known at compile time, unlike the pointer
 };
 
 template <auto Signal>
-constexpr StateItem item(unsigned char type, Announce announce, const QStringList *members,
+constexpr StateItem item(unsigned char type, Announce announce, const QStringList &members,
                          std::span<const layout::Field> fields) {
-    return {type, announce, members, fields, &emit_event<Signal>, SignalArity<decltype(Signal)>::value};
+    return {type, announce, &members, fields, &emit_event<Signal>, SignalArity<decltype(Signal)>::value, true};
+}
+
+template <auto Signal>
+constexpr StateItem item(unsigned char type, Announce announce, std::span<const layout::Field> fields) {
+    return {type, announce, nullptr, fields, &emit_event<Signal>, SignalArity<decltype(Signal)>::value, false};
 }
 
 using K = CKorvel;
@@ -71,43 +77,43 @@ using namespace korvel;
 // their own; every other id is only cached.
 // clang-format off
 constexpr StateItem state_items[] = {
-    item<&K::ctrl_switch_event>              (0xC4, A::changes,       &ctrl_key_names,   layout::bit_per_member),
-    item<&K::state_comm_event>               (0xCB, A::changes,       &mic_module_names, layout::byte_per_member),
-    item<&K::state_cough_event>              (0xCC, A::changes,       &mic_module_names, layout::byte_per_member),
-    item<&K::state_vt_event>                 (0xCD, A::named_changes, &voicetrack_module_names, layout::byte_per_member),
-    item<&K::config_auto_on_event>           (0xD1, A::changes,       &module_names,     layout::byte_per_member),
-    item<&K::config_cue_reset_event>         (0xD2, A::flags,         &module_names,     layout::cue_reset_fields),
-    item<&K::config_on_air_event>            (0xD3, A::flags,         &module_names,     layout::on_air_fields),
-    item<&K::config_crm_mute_event>          (0xD4, A::changes,       &mic_module_names, layout::byte_per_member),
-    item<&K::config_crm_auto_cue_reset_event>(0xD5, A::changes,       &mic_module_names, layout::byte_per_member),
-    item<&K::config_studio_remote_event>     (0xD6, A::flags,         &mic_module_names, layout::studio_remote_fields),
-    item<&K::config_cue_interlock_event>     (0xD7, A::changes,       nullptr,           layout::single_byte),
-    item<&K::config_gpo_event>               (0xD8, A::fields,        &gpo_names,        layout::gpo_fields),
-    item<&K::config_cue_event>               (0xD9, A::fields,        &cue_names,        layout::cue_colour_fields),
-    item<&K::config_on_event>                (0xDA, A::fields,        &module_names,     layout::on_colour_fields),
-    item<&K::config_fader_reserve_event>     (0xDB, A::changes,       &module_names,     layout::byte_per_member),
-    item<&K::config_silence_detection_event> (0xDC, A::fields,        nullptr,           layout::silence_detection_fields),
-    item<&K::config_phantom_event>           (0xDD, A::changes,       &mic_module_names, layout::byte_per_member),
-    item<&K::config_mic_at_line_event>       (0xDE, A::changes,       &mic_module_names, layout::byte_per_member),
-    item<&K::config_auto_off_event>          (0xDF, A::changes,       &module_names,     layout::byte_per_member),
-    item<&K::state_on_event>                 (0xE0, A::changes,       &module_names,     layout::byte_per_member),
-    item<&K::state_cue_event>                (0xE1, A::changes,       &cue_names,        layout::bit_per_member),
-    item<&K::state_fader_event>              (0xE2, A::changes,       &module_names,     layout::byte_per_member),
-    item<&K::state_auto_cue_event>           (0xE3, A::changes,       &auto_cue_names,   layout::byte_per_member),
-    item<&K::state_src_sel_event>            (0xE4, A::changes,       &module_names,     layout::byte_per_member),
-    item<&K::state_non_stop_event>           (0xE5, A::changes,       nullptr,           layout::single_byte),
-    item<&K::state_mic_on_event>             (0xE6, A::changes,       nullptr,           layout::single_byte),
-    item<&K::state_gpo_event>                (0xE7, A::changes,       &gpo_names,        layout::byte_per_member),
-    item<&K::state_on_air_event>             (0xE8, A::changes,       &on_air_names,     layout::byte_per_member),
-    item<&K::state_silence_detection_event>  (0xE9, A::changes,       nullptr,           layout::single_byte),
-    item<&K::state_module_event>             (0xEA, A::changes,       &module_names,     layout::byte_per_member),
-    item<&K::state_crm_mute_event>           (0xEB, A::changes,       nullptr,           layout::single_byte),
-    item<&K::state_track_event>              (0xEC, A::changes,       &module_names,     layout::byte_per_member),
-    item<&K::state_phone_ringing_event>      (0xED, A::changes,       nullptr,           layout::single_byte),
-    item<&K::state_connect_event>            (0xEE, A::changes,       nullptr,           layout::single_byte),
-    item<&K::config_locked_on_event>         (0xF1, A::changes,       &module_names,     layout::byte_per_member),
-    item<&K::config_pgm_auto_off_event>      (0xF2, A::flags,         &module_names,     layout::pgm_auto_off_fields),
-    item<&K::config_mic_on_event>            (0xF3, A::changes,       nullptr,           layout::single_byte),
+    item<&K::ctrl_switch_event>              (0xC4, A::changes,       ctrl_key_names,    layout::bit_per_member),
+    item<&K::state_comm_event>               (0xCB, A::changes,       mic_module_names,  layout::byte_per_member),
+    item<&K::state_cough_event>              (0xCC, A::changes,       mic_module_names,  layout::byte_per_member),
+    item<&K::state_vt_event>                 (0xCD, A::named_changes, voicetrack_module_names,  layout::byte_per_member),
+    item<&K::config_auto_on_event>           (0xD1, A::changes,       module_names,      layout::byte_per_member),
+    item<&K::config_cue_reset_event>         (0xD2, A::flags,         module_names,      layout::cue_reset_fields),
+    item<&K::config_on_air_event>            (0xD3, A::flags,         module_names,      layout::on_air_fields),
+    item<&K::config_crm_mute_event>          (0xD4, A::changes,       mic_module_names,  layout::byte_per_member),
+    item<&K::config_crm_auto_cue_reset_event>(0xD5, A::changes,       mic_module_names,  layout::byte_per_member),
+    item<&K::config_studio_remote_event>     (0xD6, A::flags,         mic_module_names,  layout::studio_remote_fields),
+    item<&K::config_cue_interlock_event>     (0xD7, A::changes,                           layout::single_byte),
+    item<&K::config_gpo_event>               (0xD8, A::fields,        gpo_names,         layout::gpo_fields),
+    item<&K::config_cue_event>               (0xD9, A::fields,        cue_names,         layout::cue_colour_fields),
+    item<&K::config_on_event>                (0xDA, A::fields,        module_names,      layout::on_colour_fields),
+    item<&K::config_fader_reserve_event>     (0xDB, A::changes,       module_names,      layout::byte_per_member),
+    item<&K::config_silence_detection_event> (0xDC, A::fields,                            layout::silence_detection_fields),
+    item<&K::config_phantom_event>           (0xDD, A::changes,       mic_module_names,  layout::byte_per_member),
+    item<&K::config_mic_at_line_event>       (0xDE, A::changes,       mic_module_names,  layout::byte_per_member),
+    item<&K::config_auto_off_event>          (0xDF, A::changes,       module_names,      layout::byte_per_member),
+    item<&K::state_on_event>                 (0xE0, A::changes,       module_names,      layout::byte_per_member),
+    item<&K::state_cue_event>                (0xE1, A::changes,       cue_names,         layout::bit_per_member),
+    item<&K::state_fader_event>              (0xE2, A::changes,       module_names,      layout::byte_per_member),
+    item<&K::state_auto_cue_event>           (0xE3, A::changes,       auto_cue_names,    layout::byte_per_member),
+    item<&K::state_src_sel_event>            (0xE4, A::changes,       module_names,      layout::byte_per_member),
+    item<&K::state_non_stop_event>           (0xE5, A::changes,                           layout::single_byte),
+    item<&K::state_mic_on_event>             (0xE6, A::changes,                           layout::single_byte),
+    item<&K::state_gpo_event>                (0xE7, A::changes,       gpo_names,         layout::byte_per_member),
+    item<&K::state_on_air_event>             (0xE8, A::changes,       on_air_names,      layout::byte_per_member),
+    item<&K::state_silence_detection_event>  (0xE9, A::changes,                           layout::single_byte),
+    item<&K::state_module_event>             (0xEA, A::changes,       module_names,      layout::byte_per_member),
+    item<&K::state_crm_mute_event>           (0xEB, A::changes,                           layout::single_byte),
+    item<&K::state_track_event>              (0xEC, A::changes,       module_names,      layout::byte_per_member),
+    item<&K::state_phone_ringing_event>      (0xED, A::changes,                           layout::single_byte),
+    item<&K::state_connect_event>            (0xEE, A::changes,                           layout::single_byte),
+    item<&K::config_locked_on_event>         (0xF1, A::changes,       module_names,      layout::byte_per_member),
+    item<&K::config_pgm_auto_off_event>      (0xF2, A::flags,         module_names,      layout::pgm_auto_off_fields),
+    item<&K::config_mic_on_event>            (0xF3, A::changes,                           layout::single_byte),
 };
 // clang-format on
 
@@ -119,7 +125,7 @@ constexpr bool is_one_field(Announce announce) {
 constexpr bool rows_are_consistent() {
     for (const StateItem &row : state_items) {
         const int fields = is_one_field(row.announce) ? 1 : static_cast<int>(row.fields.size());
-        if ((row.type >> 6) != state_message || row.arity != (row.members ? 1 : 0) + fields)
+        if ((row.type >> 6) != state_message || row.arity != (row.has_members ? 1 : 0) + fields)
             return false;
         if (is_one_field(row.announce) && row.fields.size() != 1)
             return false;
