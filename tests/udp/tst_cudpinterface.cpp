@@ -185,7 +185,7 @@ void TestCUDPInterface::reportsReachThePortsByType() {
     bridge->on_usb_data_ready(state_report);
     QTRY_COMPARE(metering->received.size(), 2);
     QTRY_VERIFY(!custom->received.isEmpty() && custom->received.last().data() == marked(state_report));
-    QTRY_VERIFY(configuration->received.last().data() == marked(state_report));
+    QTRY_VERIFY(!configuration->received.isEmpty() && configuration->received.last().data() == marked(state_report));
 
     const QList<QByteArray> both{marked(report), marked(state_report)};
     const QList<QByteArray> last_only{marked(state_report)};
