@@ -7,7 +7,8 @@
 namespace {
 
 // Ports are 16-bit on the wire; larger numbers wrap as their low 16 bits.
-quint16 port16(int port) {
+quint16 port16(int port)
+{
     return static_cast<quint16>(port & 0xFFFF);
 }
 
@@ -19,29 +20,34 @@ constexpr qsizetype min_datagram_size = 4;
 CUDPInterface::CUDPInterface(CUSBHID *usb, QObject *parent)
     : QObject(parent)
     , usb(usb)
-    , socket(new QUdpSocket(this)) {
+    , socket(new QUdpSocket(this))
+{
     connect(socket, &QUdpSocket::readyRead, this, &CUDPInterface::on_udp_data_ready);
     connect(usb, &CUSBHID::data_ready, this, &CUDPInterface::on_usb_data_ready);
 }
 
-void CUDPInterface::setRxPort(int port) {
+void CUDPInterface::setRxPort(int port)
+{
     listen_port = port;
     // Rebind every time, even to the same port: a failed earlier bind gets another chance.
     socket->close();
     socket->bind(QHostAddress::AnyIPv4, port16(listen_port));
 }
 
-void CUDPInterface::setTxPorts(int metering, int configuration, int custom) {
+void CUDPInterface::setTxPorts(int metering, int configuration, int custom)
+{
     metering_port = metering;
     configuration_port = configuration;
     custom_port = custom;
 }
 
-quint16 CUDPInterface::bound_port() const {
+quint16 CUDPInterface::bound_port() const
+{
     return socket->localPort();
 }
 
-void CUDPInterface::on_usb_data_ready(QByteArray data) {
+void CUDPInterface::on_usb_data_ready(QByteArray data)
+{
     if (clients.isEmpty())
         return;
 
@@ -68,7 +74,8 @@ void CUDPInterface::on_usb_data_ready(QByteArray data) {
     }
 }
 
-void CUDPInterface::on_udp_data_ready() {
+void CUDPInterface::on_udp_data_ready()
+{
     while (socket->hasPendingDatagrams()) {
         const qint64 size = socket->pendingDatagramSize();
         QByteArray datagram(size > 0 ? size : 0, Qt::Uninitialized);
@@ -82,7 +89,8 @@ void CUDPInterface::on_udp_data_ready() {
     }
 }
 
-void CUDPInterface::handle_datagram(const QByteArray &datagram, const QHostAddress &sender) {
+void CUDPInterface::handle_datagram(const QByteArray &datagram, const QHostAddress &sender)
+{
     // Malformed or anonymous datagrams are dropped one by one, so they cannot hold up those queued behind them.
     if (sender.isNull() || datagram.size() < min_datagram_size)
         return;
@@ -97,7 +105,8 @@ void CUDPInterface::handle_datagram(const QByteArray &datagram, const QHostAddre
     usb->write(QByteArray::fromRawData(datagram.constData() + 2, datagram.size() - 2));
 }
 
-void CUDPInterface::refresh_client(const QHostAddress &sender) {
+void CUDPInterface::refresh_client(const QHostAddress &sender)
+{
     // An IPv4 socket may still report its peers as IPv4-mapped IPv6 addresses; a client is its IPv4 address.
     bool is_ipv4 = false;
     const quint32 ipv4 = sender.toIPv4Address(&is_ipv4);

@@ -15,7 +15,8 @@ using emulator::EmulatedDevice;
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
+QByteArray bytes(std::initializer_list<int> values)
+{
     QByteArray out;
     for (int v : values)
         out.append(static_cast<char>(v));
@@ -27,14 +28,16 @@ const QByteArray keep_alive = bytes({0xA0, 0xA0, 0x4B, 0x41});
 const QByteArray state_report = bytes({0x05, 0x41, 0x01, 0x02, 0x03});
 const QByteArray metering_report = bytes({0x04, 0xF0, 0x10, 0x20});
 
-QByteArray marked(const QByteArray &report) {
+QByteArray marked(const QByteArray &report)
+{
     return bytes({0xA0, 0xA0}) + report;
 }
 
 // A UDP socket on a loopback address that keeps every datagram it receives, in arrival order.
 class Peer {
 public:
-    explicit Peer(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost)) {
+    explicit Peer(const QHostAddress &address = QHostAddress(QHostAddress::LocalHost))
+    {
         socket.bind(address, 0);
         QObject::connect(&socket, &QUdpSocket::readyRead, [this] {
             while (socket.hasPendingDatagrams())
@@ -42,10 +45,12 @@ public:
         });
     }
     quint16 port() const { return socket.localPort(); }
-    void send(const QByteArray &datagram, quint16 to) {
+    void send(const QByteArray &datagram, quint16 to)
+    {
         socket.writeDatagram(datagram, QHostAddress(QHostAddress::LocalHost), to);
     }
-    QList<QByteArray> payloads() const {
+    QList<QByteArray> payloads() const
+    {
         QList<QByteArray> out;
         for (const QNetworkDatagram &d : received)
             out.append(d.data());
@@ -98,7 +103,8 @@ private:
     quint16 listen = 0;
 };
 
-void TestCUDPInterface::init() {
+void TestCUDPInterface::init()
+{
     EmulatedDevice::instance().reset();
     link = std::make_unique<CUSBHID>(nullptr, korvel::usb::vendor_id, korvel::usb::product_id);
     bridge = std::make_unique<CUDPInterface>(link.get(), nullptr);
@@ -111,7 +117,8 @@ void TestCUDPInterface::init() {
     bridge->setTxPorts(metering->port(), configuration->port(), custom->port());
 }
 
-void TestCUDPInterface::cleanup() {
+void TestCUDPInterface::cleanup()
+{
     bridge.reset();
     link.reset();
     metering.reset();
@@ -119,13 +126,15 @@ void TestCUDPInterface::cleanup() {
     custom.reset();
 }
 
-void TestCUDPInterface::register_client(Peer &peer) {
+void TestCUDPInterface::register_client(Peer &peer)
+{
     const int before = bridge->client_count();
     peer.send(keep_alive, listen);
     QTRY_COMPARE(bridge->client_count(), before + 1);
 }
 
-void TestCUDPInterface::nothingIsSentBeforeAnyClient() {
+void TestCUDPInterface::nothingIsSentBeforeAnyClient()
+{
     bridge->on_usb_data_ready(state_report);
     bridge->on_usb_data_ready(metering_report);
 
@@ -140,7 +149,8 @@ void TestCUDPInterface::nothingIsSentBeforeAnyClient() {
     QCOMPARE(custom->payloads(), QList<QByteArray>{marked(later)});
 }
 
-void TestCUDPInterface::firstKeepAliveRegistersWithoutWriting() {
+void TestCUDPInterface::firstKeepAliveRegistersWithoutWriting()
+{
     QCOMPARE(link->start(), 0);
     QSignalSpy clients(bridge.get(), &CUDPInterface::nClientsConnected);
     QSignalSpy tx(link.get(), &CUSBHID::TX);
@@ -162,7 +172,8 @@ void TestCUDPInterface::firstKeepAliveRegistersWithoutWriting() {
     QCOMPARE(bridge->client_count(), 1);
 }
 
-void TestCUDPInterface::reportsReachThePortsByType_data() {
+void TestCUDPInterface::reportsReachThePortsByType_data()
+{
     QTest::addColumn<QByteArray>("report");
     QTest::addColumn<bool>("to_all_ports");
 
@@ -174,7 +185,8 @@ void TestCUDPInterface::reportsReachThePortsByType_data() {
     QTest::newRow("128 bytes") << QByteArray(128, '\x41') << true;
 }
 
-void TestCUDPInterface::reportsReachThePortsByType() {
+void TestCUDPInterface::reportsReachThePortsByType()
+{
     QFETCH(QByteArray, report);
     QFETCH(bool, to_all_ports);
 
@@ -198,7 +210,8 @@ void TestCUDPInterface::reportsReachThePortsByType() {
     }
 }
 
-void TestCUDPInterface::reportsReadByTheLinkAreForwarded() {
+void TestCUDPInterface::reportsReadByTheLinkAreForwarded()
+{
     // With one port for all three destinations the three copies of a report arrive in sending order.
     Peer all;
     bridge->setTxPorts(all.port(), all.port(), all.port());
@@ -214,7 +227,8 @@ void TestCUDPInterface::reportsReadByTheLinkAreForwarded() {
     QCOMPARE(all.payloads(), expected);
 }
 
-void TestCUDPInterface::forwardedReportIsCopied() {
+void TestCUDPInterface::forwardedReportIsCopied()
+{
     Peer client;
     register_client(client);
     QByteArray report = state_report;
@@ -224,7 +238,8 @@ void TestCUDPInterface::forwardedReportIsCopied() {
     QTRY_COMPARE(metering->payloads(), QList<QByteArray>{marked(state_report)});
 }
 
-void TestCUDPInterface::sourcePortsOfOneAddressAreOneClient() {
+void TestCUDPInterface::sourcePortsOfOneAddressAreOneClient()
+{
     QSignalSpy clients(bridge.get(), &CUDPInterface::nClientsConnected);
     Peer first;
     Peer second;
@@ -245,7 +260,8 @@ void TestCUDPInterface::sourcePortsOfOneAddressAreOneClient() {
     QVERIFY(second.received.isEmpty());
 }
 
-void TestCUDPInterface::clientsAreServedInAddressOrder() {
+void TestCUDPInterface::clientsAreServedInAddressOrder()
+{
     // All of 127.0.0.0/8 is loopback on Linux; three addresses give three clients. The destination sockets
     // listen on every address so that each client's copy arrives.
     Peer all(QHostAddress(QHostAddress::AnyIPv4));
@@ -272,7 +288,8 @@ void TestCUDPInterface::clientsAreServedInAddressOrder() {
     QCOMPARE(order, (QStringList{"127.0.0.10", "127.0.0.2", "127.0.0.3"}));
 }
 
-void TestCUDPInterface::silentClientExpiresAtTheNextReport() {
+void TestCUDPInterface::silentClientExpiresAtTheNextReport()
+{
     QSignalSpy clients(bridge.get(), &CUDPInterface::nClientsConnected);
     Peer client;
     register_client(client);
@@ -305,7 +322,8 @@ void TestCUDPInterface::silentClientExpiresAtTheNextReport() {
     QCOMPARE(custom->payloads(), QList<QByteArray>{marked(later)});
 }
 
-void TestCUDPInterface::datagramRestartsTheClientTimer() {
+void TestCUDPInterface::datagramRestartsTheClientTimer()
+{
     constexpr qint64 timeout = 250;
     bridge->set_client_timeout(timeout);
     QCOMPARE(link->start(), 0);
@@ -327,7 +345,8 @@ void TestCUDPInterface::datagramRestartsTheClientTimer() {
     QTRY_COMPARE(metering->payloads(), QList<QByteArray>{marked(metering_report)});
 }
 
-void TestCUDPInterface::expiredClientRegistersAgain() {
+void TestCUDPInterface::expiredClientRegistersAgain()
+{
     QSignalSpy clients(bridge.get(), &CUDPInterface::nClientsConnected);
     Peer client;
     register_client(client);
@@ -348,7 +367,8 @@ void TestCUDPInterface::expiredClientRegistersAgain() {
     QTRY_COMPARE(metering->payloads(), QList<QByteArray>{marked(metering_report)});
 }
 
-void TestCUDPInterface::clientReportReachesTheConsole_data() {
+void TestCUDPInterface::clientReportReachesTheConsole_data()
+{
     QTest::addColumn<QByteArray>("report");
 
     QTest::newRow("10-byte output report") << bytes({0x0A, 0x02, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00});
@@ -357,7 +377,8 @@ void TestCUDPInterface::clientReportReachesTheConsole_data() {
     QTest::newRow("K then another letter") << bytes({0x4B, 0x42, 0x01});
 }
 
-void TestCUDPInterface::clientReportReachesTheConsole() {
+void TestCUDPInterface::clientReportReachesTheConsole()
+{
     QFETCH(QByteArray, report);
 
     QCOMPARE(link->start(), 0);
@@ -374,7 +395,8 @@ void TestCUDPInterface::clientReportReachesTheConsole() {
     QCOMPARE(bridge->client_count(), 1);
 }
 
-void TestCUDPInterface::keepAliveWithTrailingBytesIsOnlyKeepAlive() {
+void TestCUDPInterface::keepAliveWithTrailingBytesIsOnlyKeepAlive()
+{
     QCOMPARE(link->start(), 0);
     QSignalSpy clients(bridge.get(), &CUDPInterface::nClientsConnected);
     Peer client;
@@ -386,7 +408,8 @@ void TestCUDPInterface::keepAliveWithTrailingBytesIsOnlyKeepAlive() {
     QCOMPARE(EmulatedDevice::instance().writes().at(0), bytes({0x00}) + report);
 }
 
-void TestCUDPInterface::reportWhileLinkClosedRegistersOnly() {
+void TestCUDPInterface::reportWhileLinkClosedRegistersOnly()
+{
     QSignalSpy clients(bridge.get(), &CUDPInterface::nClientsConnected);
     QSignalSpy tx(link.get(), &CUSBHID::TX);
     Peer client;
@@ -396,7 +419,8 @@ void TestCUDPInterface::reportWhileLinkClosedRegistersOnly() {
     QCOMPARE(tx.count(), 0);
 }
 
-void TestCUDPInterface::datagramWithoutMarkerIsIgnored_data() {
+void TestCUDPInterface::datagramWithoutMarkerIsIgnored_data()
+{
     QTest::addColumn<QByteArray>("datagram");
 
     QTest::newRow("no marker") << bytes({0x0A, 0x02, 0x01, 0x00});
@@ -404,7 +428,8 @@ void TestCUDPInterface::datagramWithoutMarkerIsIgnored_data() {
     QTest::newRow("second byte wrong") << bytes({0xA0, 0x0A, 0x0A, 0x02, 0x01});
 }
 
-void TestCUDPInterface::datagramWithoutMarkerIsIgnored() {
+void TestCUDPInterface::datagramWithoutMarkerIsIgnored()
+{
     QFETCH(QByteArray, datagram);
 
     QCOMPARE(link->start(), 0);
@@ -430,7 +455,8 @@ void TestCUDPInterface::datagramWithoutMarkerIsIgnored() {
              QStringLiteral("127.0.0.2"));
 }
 
-void TestCUDPInterface::shortDatagramDoesNotHoldUpTheNext_data() {
+void TestCUDPInterface::shortDatagramDoesNotHoldUpTheNext_data()
+{
     QTest::addColumn<QByteArray>("datagram");
 
     QTest::newRow("empty") << QByteArray();
@@ -439,7 +465,8 @@ void TestCUDPInterface::shortDatagramDoesNotHoldUpTheNext_data() {
     QTest::newRow("marker and K") << bytes({0xA0, 0xA0, 0x4B});
 }
 
-void TestCUDPInterface::shortDatagramDoesNotHoldUpTheNext() {
+void TestCUDPInterface::shortDatagramDoesNotHoldUpTheNext()
+{
     QFETCH(QByteArray, datagram);
 
     QCOMPARE(link->start(), 0);
@@ -468,7 +495,8 @@ void TestCUDPInterface::shortDatagramDoesNotHoldUpTheNext() {
              QStringLiteral("127.0.0.1"));
 }
 
-void TestCUDPInterface::setRxPortRebindsAndKeepsClients() {
+void TestCUDPInterface::setRxPortRebindsAndKeepsClients()
+{
     Peer client;
     register_client(client);
     bridge->setRxPort(listen);
@@ -488,7 +516,8 @@ void TestCUDPInterface::setRxPortRebindsAndKeepsClients() {
     QCOMPARE(bridge->client_count(), 1);
 }
 
-void TestCUDPInterface::setTxPortsDoesNotRebind() {
+void TestCUDPInterface::setTxPortsDoesNotRebind()
+{
     bridge->setTxPorts(1, 2, 3);
     QCOMPARE(bridge->bound_port(), listen);
     QSignalSpy clients(bridge.get(), &CUDPInterface::nClientsConnected);
@@ -497,7 +526,8 @@ void TestCUDPInterface::setTxPortsDoesNotRebind() {
     QTRY_COMPARE(clients.count(), 1);
 }
 
-void TestCUDPInterface::portsUseTheirLow16Bits() {
+void TestCUDPInterface::portsUseTheirLow16Bits()
+{
     bridge->setTxPorts(metering->port() + 0x10000, configuration->port() + 0x30000, custom->port() - 0x10000);
     Peer client;
     register_client(client);
