@@ -98,13 +98,19 @@ QVariantMap stored_values()
     return out;
 }
 
-// Replaces a field's text by typing, as the user would, and presses Return.
-void type_into(QLineEdit *field, const QString &text)
+// Replaces a field's text by typing, as the user would, without ending the edit.
+void type_only(QLineEdit *field, const QString &text)
 {
     field->setFocus();
     field->selectAll();
     QTest::keyClick(field, Qt::Key_Backspace);
     QTest::keyClicks(field, text);
+}
+
+// Types into a field and presses Return.
+void type_into(QLineEdit *field, const QString &text)
+{
+    type_only(field, text);
     QTest::keyClick(field, Qt::Key_Return);
 }
 
@@ -381,62 +387,98 @@ void TestSettings::portFieldsTakeOnlyPorts_data()
     QTest::addColumn<QString>("field");
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("typed");
+    // What the validator lets into the field while typing, and the field's text once the edit ends.
+    QTest::addColumn<QString>("while_typing");
     QTest::addColumn<QString>("text");
 
     QTest::newRow("listen: letters") << "lineEdit_LISTEN"
                                      << "udp_listen_port"
                                      << "abc"
+                                     << ""
                                      << "20000";
     QTest::newRow("listen: 0") << "lineEdit_LISTEN"
                                << "udp_listen_port"
+                               << "0"
                                << "0"
                                << "20000";
     QTest::newRow("listen: 00") << "lineEdit_LISTEN"
                                 << "udp_listen_port"
                                 << "00"
+                                << "00"
                                 << "20000";
     QTest::newRow("listen: 70000") << "lineEdit_LISTEN"
                                    << "udp_listen_port"
                                    << "70000"
+                                   << "70000"
+                                   << "20000";
+    QTest::newRow("listen: 700000") << "lineEdit_LISTEN"
+                                    << "udp_listen_port"
+                                    << "700000"
+                                    << "70000"
+                                    << "20000";
+    QTest::newRow("listen: minus") << "lineEdit_LISTEN"
+                                   << "udp_listen_port"
+                                   << "-"
+                                   << ""
                                    << "20000";
     QTest::newRow("listen: empty") << "lineEdit_LISTEN"
                                    << "udp_listen_port"
+                                   << ""
                                    << ""
                                    << "20000";
     QTest::newRow("listen: 20010") << "lineEdit_LISTEN"
                                    << "udp_listen_port"
                                    << "20010"
+                                   << "20010"
                                    << "20010";
     QTest::newRow("metering: 65536") << "lineEdit_METERING"
                                      << "udp_metering_port"
+                                     << "65536"
                                      << "65536"
                                      << "20001";
     QTest::newRow("metering: 65535") << "lineEdit_METERING"
                                      << "udp_metering_port"
                                      << "65535"
+                                     << "65535"
                                      << "65535";
     QTest::newRow("config: 1") << "lineEdit_CONFIGURATION"
                                << "udp_config_port"
+                               << "1"
                                << "1"
                                << "1";
     QTest::newRow("config: 1.5") << "lineEdit_CONFIGURATION"
                                  << "udp_config_port"
                                  << "1.5"
+                                 << "15"
                                  << "15";
+    QTest::newRow("config: 2,000") << "lineEdit_CONFIGURATION"
+                                   << "udp_config_port"
+                                   << "2,000"
+                                   << "2000"
+                                   << "2000";
     QTest::newRow("custom: 0") << "lineEdit_CUSTOM"
                                << "udp_custom_port"
                                << "0"
+                               << "0"
                                << "20003";
+    QTest::newRow("custom: space") << "lineEdit_CUSTOM"
+                                   << "udp_custom_port"
+                                   << " 80"
+                                   << "80"
+                                   << "80";
     QTest::newRow("websocket: letters") << "lineEdit_websocket_port"
                                         << "ws_port"
                                         << "port"
+                                        << ""
                                         << "20004";
     QTest::newRow("websocket: 70000") << "lineEdit_websocket_port"
                                       << "ws_port"
                                       << "70000"
+                                      << "70000"
                                       << "20004";
     QTest::newRow("websocket: 20020") << "lineEdit_websocket_port"
                                       << "ws_port"
+                                      << "20020"
                                       << "20020"
                                       << "20020";
 }
@@ -446,6 +488,7 @@ void TestSettings::portFieldsTakeOnlyPorts()
     QFETCH(QString, field);
     QFETCH(QString, key);
     QFETCH(QString, typed);
+    QFETCH(QString, while_typing);
     QFETCH(QString, text);
 
     store(own_ports);
@@ -456,7 +499,9 @@ void TestSettings::portFieldsTakeOnlyPorts()
     QLineEdit *edit = form.field(field);
     QSignalSpy finished(edit, &QLineEdit::editingFinished);
 
-    type_into(edit, typed);
+    type_only(edit, typed);
+    QCOMPARE(edit->text(), while_typing);
+    QTest::keyClick(edit, Qt::Key_Return);
     QCOMPARE(edit->text(), text);
     // An invalid text is put back and the port applied again; it never reaches the bridge or the store.
     QCOMPARE(finished.count(), 1);
@@ -487,9 +532,7 @@ void TestSettings::invalidTextFallsBackToLastAppliedPort()
     QCOMPARE(window.udp_interface()->bound_port(), quint16(20011));
 
     // A half-typed text left in the field is not stored; the last applied port is.
-    listen->selectAll();
-    QTest::keyClick(listen, Qt::Key_Backspace);
-    QTest::keyClicks(listen, "70000");
+    type_only(listen, "70000");
     QCOMPARE(listen->text(), "70000");
     window.close();
     QCOMPARE(QSettings().value("udp_listen_port").toInt(), 20011);
