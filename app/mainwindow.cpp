@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFont>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
@@ -24,15 +25,19 @@ const QString style_closed = QStringLiteral("color: rgb(255, 0, 0);");
 const QString style_open = QStringLiteral("color: rgb(20, 180, 0);");
 constexpr int tray_message_ms = 10000;
 
-// The inner group boxes use a thin font, inherited by their children. uic 6.4 drops the form's font weight,
-// so the weight is applied here.
+// The inner group boxes and everything in them use a thin font. uic 6.4 drops the form's font weight, so it
+// is applied here. The boxes' children already exist by now, and under the window's style sheet a font set
+// on a parent no longer reaches existing children, so each gets it directly.
 void apply_thin_fonts(Ui::MainWindow *ui) {
     QFont thin;
     thin.setBold(false);
     thin.setWeight(QFont::Thin);
-    for (QWidget *box : {static_cast<QWidget *>(ui->groupBox_4), static_cast<QWidget *>(ui->groupBox_7),
-                         static_cast<QWidget *>(ui->groupBox_8), static_cast<QWidget *>(ui->groupBox_6)})
+    for (QWidget *box :
+         std::initializer_list<QWidget *>{ui->groupBox_4, ui->groupBox_7, ui->groupBox_8, ui->groupBox_6}) {
         box->setFont(thin);
+        for (QWidget *child : box->findChildren<QWidget *>())
+            child->setFont(thin);
+    }
 }
 
 } // namespace
@@ -95,6 +100,10 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow() {
     writeSettings();
+    // The children outlive the form by a little while (the base destroys them) and may still signal: hiding a
+    // shown window ends the editing of a focused port field, for one. None of that may reach a slot here.
+    for (QObject *child : findChildren<QObject *>())
+        disconnect(child, nullptr, this, nullptr);
     delete ui;
 }
 
@@ -111,7 +120,10 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 
 void MainWindow::close_exit() {
     closing = true;
-    close();
+    // Quit-on-last-window-closed only fires for a visible window; "Quit" usually comes while the window is
+    // hidden in the tray, so end the loop here once the close went through.
+    if (close() && QGuiApplication::quitOnLastWindowClosed())
+        QCoreApplication::quit();
 }
 
 void MainWindow::on_clients_udp(int nClients) {

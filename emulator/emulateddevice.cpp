@@ -27,7 +27,7 @@ void EmulatedDevice::unplug()
 void EmulatedDevice::queue_input(const QByteArray &report)
 {
     input.push_back(report);
-    while (static_cast<int>(input.size()) > input_capacity) {
+    while (static_cast<int>(input.size()) > input_capacity_) {
         input.pop_front();
         ++dropped;
     }

@@ -42,7 +42,8 @@ public:
     // The next hid_read returns -1, as when the console is unplugged.
     void fail_next_read() { fail_read = true; }
     // Upper bound of waiting reports, as the kernel's report buffer; older reports are dropped past it.
-    void set_input_capacity(int reports) { input_capacity = reports; }
+    void set_input_capacity(int reports) { input_capacity_ = reports; }
+    int input_capacity() const { return input_capacity_; }
     qint64 dropped_input() const { return dropped; }
 
     // Every buffer handed to hid_write, with its leading report number, in order.
@@ -82,7 +83,7 @@ private:
     bool write_fails = false;
     bool nonblocking_ = false;
     std::deque<QByteArray> input;
-    int input_capacity = 4096;
+    int input_capacity_ = 4096;
     qint64 dropped = 0;
     QList<QByteArray> written;
     DeviceModel *model_ = nullptr;

@@ -142,7 +142,15 @@ private:
     QStringList &subscriptions(QWebSocket *client);
     // Sends a notification to every client, or to the clients subscribed to topic.
     void notify(const QString &msg, const QJsonValue &data, const QString &topic = QString());
+    // Sends {name of member index: value} to every client; nothing when index names no member of the list.
+    // An undefined value leaves the member out ("data" is then an empty object).
+    void notify_keyed(const QString &msg, const QStringList &members, int index, const QJsonValue &value);
     void remove_client(QWebSocket *client);
+    // Sends one text frame to a client of the table; a client whose unsent output would pass
+    // max_pending_output is dropped instead.
+    void deliver(QWebSocket *client, const QString &text, qint64 bytes);
+    // Closes a client that stopped reading and removes it like any disconnection.
+    void drop_slow_client(QWebSocket *client);
 
     // Control commands (websocketinterface_control.cpp).
     int set_auto_cue(QWebSocket *client, const QJsonValue &data, QString &error);
