@@ -2,6 +2,7 @@
 #include "emulator/emulateddevice.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
+#include "websocket/cwebsocketinterface.h"
 
 #include <QCheckBox>
 #include <QDataStream>
@@ -223,6 +224,9 @@ void TestSettings::startFromStore()
     QCOMPARE(form.stop->isEnabled(), !auto_connect);
 
     QCOMPARE(int(window.udp_interface()->bound_port()), texts.at(3).toInt());
+    // The default WebSocket port may be taken by another program on a shared machine; an own one is checked.
+    if (!use_defaults_ws)
+        QCOMPARE(int(window.websocket_interface()->listening_port()), texts.at(4).toInt());
     CUSBHID *link = window.device_link();
     QCOMPARE(link->is_auto_connect(), auto_connect);
     if (auto_connect)
@@ -346,6 +350,7 @@ void TestSettings::uncheckingUseDefaultWsEnablesField()
 
     window.show();
     type_into(form.field("lineEdit_websocket_port"), "20006");
+    QCOMPARE(window.websocket_interface()->listening_port(), quint16(20006));
     form.use_defaults_ws->click();
     QVERIFY(!form.field("lineEdit_websocket_port")->isEnabled());
     QCOMPARE(form.field("lineEdit_websocket_port")->text(), "19552");
@@ -507,6 +512,8 @@ void TestSettings::portFieldsTakeOnlyPorts()
     QCOMPARE(finished.count(), 1);
     if (field == "lineEdit_LISTEN")
         QCOMPARE(int(window.udp_interface()->bound_port()), text.toInt());
+    if (field == "lineEdit_websocket_port")
+        QCOMPARE(int(window.websocket_interface()->listening_port()), text.toInt());
     window.close();
     QCOMPARE(QSettings().value(key).toInt(), text.toInt());
 }
