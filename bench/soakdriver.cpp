@@ -106,7 +106,8 @@ struct Steady {
             return;
         }
         if (msg == "on_device_status") {
-            const std::string status = text.find("\"connected\"") != std::string_view::npos ? "connected" : "disconnected";
+            const std::string status =
+                text.find("\"connected\"") != std::string_view::npos ? "connected" : "disconnected";
             if (status == last_status)
                 ++status_errors;
             last_status = status;
@@ -289,10 +290,11 @@ int main(int argc, char **argv)
 {
     Options o;
     if (!parse_options(argc, argv, o)) {
-        std::fprintf(stderr,
-                     "usage: %s --pid PID [--port WS] [--udp-listen P] [--udp-ports M,C,X] [--duration S]\n"
-                     "          [--rss-reference S] [--steady N] [--churn N] [--seed N] [--app-log FILE] [--stats FILE]\n",
-                     argv[0]);
+        std::fprintf(
+            stderr,
+            "usage: %s --pid PID [--port WS] [--udp-listen P] [--udp-ports M,C,X] [--duration S]\n"
+            "          [--rss-reference S] [--steady N] [--churn N] [--seed N] [--app-log FILE] [--stats FILE]\n",
+            argv[0]);
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
@@ -565,9 +567,9 @@ int main(int argc, char **argv)
                 metering_min == UINT64_MAX ? 0 : metering_min, emulator_metering,
                 failures.empty() ? "yes" : "see below", steady.empty() ? 0 : steady.front()->gpo,
                 steady.empty() ? 0 : steady.front()->statuses, totals.connects, totals.valid_commands,
-                totals.invalid_commands, totals.error_replies, totals.replies,
-                silent_hangup ? silent_hangup_s : -1.0, silent_unsent, totals.udp_sessions, totals.udp_sent,
-                totals.udp_received, unplugs, rss_reference, o.rss_reference_s, rss_end, rss_peak);
+                totals.invalid_commands, totals.error_replies, totals.replies, silent_hangup ? silent_hangup_s : -1.0,
+                silent_unsent, totals.udp_sessions, totals.udp_sent, totals.udp_received, unplugs, rss_reference,
+                o.rss_reference_s, rss_end, rss_peak);
     std::printf("\n");
     for (const std::string &f : failures)
         std::printf("soak failure: %s\n", f.c_str());

@@ -250,7 +250,8 @@ int level_byte(double level)
 
 bool parse_metering_stamp(std::string_view json, MeteringStamp &stamp)
 {
-    static const char *const keys[6] = {"pgm_left", "pgm_right", "phones_left", "phones_right", "crm_left", "crm_right"};
+    static const char *const keys[6] = {"pgm_left",     "pgm_right", "phones_left",
+                                        "phones_right", "crm_left",  "crm_right"};
     uint8_t bytes[6];
     for (int i = 0; i < 6; ++i) {
         double level = 0;
@@ -262,8 +263,8 @@ bool parse_metering_stamp(std::string_view json, MeteringStamp &stamp)
         bytes[i] = static_cast<uint8_t>(b);
     }
     stamp.sequence = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
-    stamp.time_us = uint32_t(bytes[2]) | (uint32_t(bytes[3]) << 8) | (uint32_t(bytes[4]) << 16) |
-                    (uint32_t(bytes[5]) << 24);
+    stamp.time_us =
+        uint32_t(bytes[2]) | (uint32_t(bytes[3]) << 8) | (uint32_t(bytes[4]) << 16) | (uint32_t(bytes[5]) << 24);
     return true;
 }
 

@@ -33,6 +33,10 @@ public:
     // Type byte of a level-meter report: these go to the metering port only.
     static constexpr char metering_type = static_cast<char>(0xF0);
 
+    // Handles one datagram received on the listen port from sender: registers or refreshes the client and
+    // writes the output report it carries to the console. on_udp_data_ready() calls it for each datagram.
+    void handle_datagram(const QByteArray &datagram, const QHostAddress &sender);
+
 signals:
     void nClientsConnected(int n);
 
@@ -48,7 +52,6 @@ private:
         QElapsedTimer last_heard;
     };
 
-    void handle_datagram(const QByteArray &datagram, const QHostAddress &sender);
     void refresh_client(const QHostAddress &sender);
 
     CUSBHID *usb;

@@ -95,8 +95,10 @@ public slots:
     void on_ctrl_led_blink_event(int id, int color_on, int color_off, int blink_speed);
     void on_ctrl_switch_event(int id, int state);
     void on_config_auto_on_event(int mod, int state);
-    void on_config_cue_reset_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader, int reset_by_on, int reset_by_fader_and_on);
-    void on_config_on_air_event(int mod, int on_air1_enabled_by_line, int on_air1_enabled_by_mic_usb_voip, int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip);
+    void on_config_cue_reset_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader,
+                                   int reset_by_on, int reset_by_fader_and_on);
+    void on_config_on_air_event(int mod, int on_air1_enabled_by_line, int on_air1_enabled_by_mic_usb_voip,
+                                int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip);
     void on_config_crm_mute_event(int mod, int state);
     void on_config_crm_auto_cue_reset_event(int mod, int state);
     void on_config_studio_remote_event(int mod, int cough_enable, int comm_enable, int comm_private);
@@ -146,6 +148,8 @@ private:
     // An undefined value leaves the member out ("data" is then an empty object).
     void notify_keyed(const QString &msg, const QStringList &members, int index, const QJsonValue &value);
     void remove_client(QWebSocket *client);
+    // Switches Nagle's algorithm off on a client's connection, so each notification leaves at once.
+    void send_without_delay(QWebSocket *client);
     // Sends one text frame to a client of the table; a client whose unsent output would pass
     // max_pending_output is dropped instead.
     void deliver(QWebSocket *client, const QString &text, qint64 bytes);

@@ -4,6 +4,7 @@
 #include "console/ckorvel.h"
 #include "usb/cusbhid.h"
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QDebug>
 #include <QHostAddress>
@@ -15,7 +16,8 @@
 CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     : QObject(parent)
     , server(nullptr)
-    , console(console) {
+    , console(console)
+{
     // Every console event "x_event" goes to the slot "on_x_event" of the same signature.
     const QMetaObject &events = CKorvel::staticMetaObject;
     const QMetaObject *handlers = metaObject();
@@ -41,7 +43,8 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     connect(server, &QWebSocketServer::newConnection, this, &CWebSocketInterface::onNewConnection);
 }
 
-void CWebSocketInterface::start() {
+void CWebSocketInterface::start()
+{
     // A number that is no TCP port would otherwise be cut to 16 bits and listen on some other port.
     if (port < 0 || port > 65535)
         return;
@@ -49,29 +52,35 @@ void CWebSocketInterface::start() {
         qDebug().noquote() << "WebSocket Server is listening on port:" << port;
 }
 
-void CWebSocketInterface::stop() {
+void CWebSocketInterface::stop()
+{
     server->close();
 }
 
-void CWebSocketInterface::setPort(int port) {
+void CWebSocketInterface::setPort(int port)
+{
     this->port = port;
     server->close();
     start();
 }
 
-bool CWebSocketInterface::is_listening() const {
+bool CWebSocketInterface::is_listening() const
+{
     return server->isListening();
 }
 
-quint16 CWebSocketInterface::listening_port() const {
+quint16 CWebSocketInterface::listening_port() const
+{
     return server->isListening() ? server->serverPort() : 0;
 }
 
-QStringList &CWebSocketInterface::subscriptions(QWebSocket *client) {
+QStringList &CWebSocketInterface::subscriptions(QWebSocket *client)
+{
     return clients[client];
 }
 
-void CWebSocketInterface::sendJSON(const QJsonObject &message, const QString &topic, QWebSocket *target) {
+void CWebSocketInterface::sendJSON(const QJsonObject &message, const QString &topic, QWebSocket *target)
+{
     // Clients accepted earlier are served whether or not the server still listens: only new connections need it.
     const QByteArray utf8 = QJsonDocument(message).toJson(QJsonDocument::Indented);
     const QString text = QString::fromUtf8(utf8);
@@ -89,7 +98,8 @@ void CWebSocketInterface::sendJSON(const QJsonObject &message, const QString &to
     }
 }
 
-void CWebSocketInterface::deliver(QWebSocket *client, const QString &text, qint64 bytes) {
+void CWebSocketInterface::deliver(QWebSocket *client, const QString &text, qint64 bytes)
+{
     // Only clients still in the table: one dropped earlier in this call is closing and awaits deletion.
     if (!clients.contains(client))
         return;
@@ -101,7 +111,8 @@ void CWebSocketInterface::deliver(QWebSocket *client, const QString &text, qint6
     client->sendTextMessage(text);
 }
 
-void CWebSocketInterface::drop_slow_client(QWebSocket *client) {
+void CWebSocketInterface::drop_slow_client(QWebSocket *client)
+{
     qDebug().noquote() << "WebSocket client too slow, closed:" << client << "unsent bytes:" << client->bytesToWrite();
     // Detach first, so neither the close nor the socket's later disconnected() reaches this object again.
     client->disconnect(this);
@@ -109,18 +120,37 @@ void CWebSocketInterface::drop_slow_client(QWebSocket *client) {
     remove_client(client);
 }
 
-void CWebSocketInterface::notify(const QString &msg, const QJsonValue &data, const QString &topic) {
+void CWebSocketInterface::notify(const QString &msg, const QJsonValue &data, const QString &topic)
+{
     sendJSON(QJsonObject{{QStringLiteral("data"), data}, {QStringLiteral("msg"), msg}}, topic, nullptr);
 }
 
-void CWebSocketInterface::remove_client(QWebSocket *client) {
+void CWebSocketInterface::remove_client(QWebSocket *client)
+{
     clients.remove(client);
     client->disconnect(this);
     client->deleteLater();
     emit connected_clients(client_count());
 }
 
-void CWebSocketInterface::onNewConnection() {
+void CWebSocketInterface::send_without_delay(QWebSocket *client)
+{
+    // Notifications are small frames sent about once a millisecond; with Nagle's algorithm each would wait for
+    // the client's acknowledgement of the one before (tens of milliseconds with delayed acknowledgements).
+    // QWebSocket does not offer its TCP socket's options; the socket is a descendant of the server (or, in
+    // other Qt versions, of the connection), known by its peer.
+    QList<QAbstractSocket *> sockets = client->findChildren<QAbstractSocket *>();
+    sockets += server->findChildren<QAbstractSocket *>();
+    for (QAbstractSocket *tcp : std::as_const(sockets)) {
+        if (tcp->peerPort() == client->peerPort() && tcp->peerAddress() == client->peerAddress()) {
+            tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            return;
+        }
+    }
+}
+
+void CWebSocketInterface::onNewConnection()
+{
     qDebug().noquote() << "New websocket connection...";
     QWebSocket *client = server->nextPendingConnection();
     if (!client)
@@ -130,13 +160,15 @@ void CWebSocketInterface::onNewConnection() {
     // No command comes near this; a larger message closes the connection with "message too big" (1009).
     client->setMaxAllowedIncomingFrameSize(max_incoming_message);
     client->setMaxAllowedIncomingMessageSize(max_incoming_message);
+    send_without_delay(client);
     connect(client, &QWebSocket::textMessageReceived, this, &CWebSocketInterface::processTextMessage);
     connect(client, &QWebSocket::disconnected, this, &CWebSocketInterface::socketDisconnected);
     clients.insert(client, QStringList());
     emit connected_clients(client_count());
 }
 
-void CWebSocketInterface::processTextMessage(QString message) {
+void CWebSocketInterface::processTextMessage(QString message)
+{
     auto *client = qobject_cast<QWebSocket *>(sender());
     if (!client)
         return;
@@ -146,7 +178,8 @@ void CWebSocketInterface::processTextMessage(QString message) {
                  QString(), client);
 }
 
-void CWebSocketInterface::socketDisconnected() {
+void CWebSocketInterface::socketDisconnected()
+{
     auto *client = qobject_cast<QWebSocket *>(sender());
     qDebug().noquote() << "socketDisconnected:" << client;
     if (client)
@@ -155,10 +188,12 @@ void CWebSocketInterface::socketDisconnected() {
         emit connected_clients(client_count());
 }
 
-void CWebSocketInterface::on_connected() {
+void CWebSocketInterface::on_connected()
+{
     notify(QStringLiteral("on_device_status"), QStringLiteral("connected"));
 }
 
-void CWebSocketInterface::on_disconnected() {
+void CWebSocketInterface::on_disconnected()
+{
     notify(QStringLiteral("on_device_status"), QStringLiteral("disconnected"));
 }

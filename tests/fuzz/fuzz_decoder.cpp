@@ -37,16 +37,36 @@ void run_command(CKorvel &c, const uint8_t *d, size_t n)
     const auto a = [d, n](size_t i) { return arg(d, n, i + 1); };
     const int member = n > 1 && d[1] == 0x7F ? 255 : a(0);
     switch (choice % 10) {
-    case 0: c.config_cue(member, a(1), a(2)); break;
-    case 1: c.config_cue_reset(member, a(1), a(2), a(3), a(4), a(5)); break;
-    case 2: c.config_gpo(member, a(1), a(2), a(3), a(4)); break;
-    case 3: c.config_on(member, a(1), a(2), a(3)); break;
-    case 4: c.config_pgm_auto_off(member, a(1), a(2)); break;
-    case 5: c.config_on_air(member, a(1), a(2), a(3), a(4)); break;
-    case 6: c.config_studio_remote(member, a(1), a(2), a(3)); break;
-    case 7: c.ctrl_led_blink(member, a(1), a(2), a(3)); break;
-    case 8: c.config_silence_detection(a(0), a(1), a(2), a(3), a(4)); break;
-    default: c.on(member, a(1)); break;
+    case 0:
+        c.config_cue(member, a(1), a(2));
+        break;
+    case 1:
+        c.config_cue_reset(member, a(1), a(2), a(3), a(4), a(5));
+        break;
+    case 2:
+        c.config_gpo(member, a(1), a(2), a(3), a(4));
+        break;
+    case 3:
+        c.config_on(member, a(1), a(2), a(3));
+        break;
+    case 4:
+        c.config_pgm_auto_off(member, a(1), a(2));
+        break;
+    case 5:
+        c.config_on_air(member, a(1), a(2), a(3), a(4));
+        break;
+    case 6:
+        c.config_studio_remote(member, a(1), a(2), a(3));
+        break;
+    case 7:
+        c.ctrl_led_blink(member, a(1), a(2), a(3));
+        break;
+    case 8:
+        c.config_silence_detection(a(0), a(1), a(2), a(3), a(4));
+        break;
+    default:
+        c.on(member, a(1));
+        break;
     }
 }
 } // namespace

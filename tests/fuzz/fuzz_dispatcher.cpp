@@ -1,5 +1,6 @@
 // Feeds any text to the WebSocket command dispatcher while the console is connected; every refusal must be
-// one of the dispatcher's defined error texts.
+// one of the dispatcher's defined error texts. An input may hold several messages separated by the byte 0x1E,
+// carried out in order (so one input can set up a state that a later message trips over).
 #include "console/ckorvel.h"
 #include "emulator/emulateddevice.h"
 #include "usb/cusbhid.h"
@@ -27,10 +28,11 @@ struct Fixture {
     CWebSocketInterface websocket;
 };
 
-const QRegularExpression refusal(QStringLiteral(
-    "^(JSON syntax error, .*|key not found: 'msg'|invalid key: '.*'|invalid data type for key: '.*', expected: "
-    "(String|Bool|Number|Object|String \\(static\\) or Object \\(blinking\\))|invalid data value '.*' for key: "
-    "'.*')$"),
+const QRegularExpression refusal(
+    QStringLiteral(
+        "^(JSON syntax error, .*|key not found: 'msg'|invalid key: '.*'|invalid data type for key: '.*', expected: "
+        "(String|Bool|Number|Object|String \\(static\\) or Object \\(blinking\\))|invalid data value '.*' for key: "
+        "'.*')$"),
     QRegularExpression::DotMatchesEverythingOption);
 } // namespace
 
@@ -44,12 +46,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static Fixture fixture;
     emulator::EmulatedDevice::instance().clear_writes();
-    QString error;
-    const int result =
-        fixture.websocket.parseJSON(nullptr, QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size)), error);
-    if (result != 0 && result != -1)
-        std::abort();
-    if (result == -1 && !refusal.match(error).hasMatch())
+    const QByteArray input = QByteArray::fromRawData(reinterpret_cast<const char *>(data), qsizetype(size));
+    for (const QByteArray &message : input.split('\x1e')) {
+        QString error;
+        const int result = fixture.websocket.parseJSON(nullptr, QString::fromUtf8(message), error);
+        if (result != 0 && result != -1)
+            std::abort();
+        if (result == -1 && !refusal.match(error).hasMatch())
+            std::abort();
+    }
+    // Without a connection nothing may have entered the client table.
+    if (fixture.websocket.client_count() != 0)
         std::abort();
     return 0;
 }

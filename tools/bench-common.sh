@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Shared by tools/bench.sh and tools/soak.sh (sourced, not run): builds the bench tree and starts
+# korvel-control-emulated offscreen with a settings store of its own, on free ports, with auto-connect on.
+
+bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+bench_build="$bench_root/build-bench"
+
+# Configures and builds the application and the load tools (RelWithDebInfo, as shipped).
+bench_build_targets() {
+    cmake -S "$bench_root" -B "$bench_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVEL_BUILD_BENCHMARKS=ON \
+        -DKORVEL_BUILD_TESTS=OFF -DKORVEL_BUILD_HARDWARE=OFF >/dev/null
+    cmake --build "$bench_build" -j 2 --target "$@" >/dev/null
+}
+
+# Sets BENCH_WS_PORT, BENCH_UDP_LISTEN and BENCH_UDP_PORTS (three, comma separated) to ports nobody uses.
+bench_pick_ports() {
+    local base used
+    used=$(ss -Htanu 2>/dev/null | awk '{print $5}' | sed 's/.*://' | sort -u)
+    for _ in $(seq 50); do
+        base=$((20000 + RANDOM % 40000))
+        local clash=0
+        for p in $(seq "$base" $((base + 4))); do
+            if grep -qx "$p" <<<"$used"; then clash=1; fi
+        done
+        if [ "$clash" = 0 ]; then
+            BENCH_WS_PORT=$base
+            BENCH_UDP_LISTEN=$((base + 1))
+            BENCH_UDP_PORTS="$((base + 2)),$((base + 3)),$((base + 4))"
+            return 0
+        fi
+    done
+    echo "no free ports" >&2
+    return 1
+}
+
+# bench_start_app WORKDIR: starts the application in the background (environment: the caller's KORVEL_*),
+# its settings in WORKDIR/config and its log in WORKDIR/app.log; sets BENCH_APP_PID; waits until it listens.
+bench_start_app() {
+    local work=$1 auto_connect=${BENCH_AUTO_CONNECT:-true}
+    mkdir -p "$work/config/Velmora" "$work/runtime"
+    chmod 700 "$work/runtime"
+    local udp=(${BENCH_UDP_PORTS//,/ })
+    cat >"$work/config/Velmora/Korvel Control.conf" <<EOF
+[General]
+auto_connect=$auto_connect
+udp_default_ports=false
+udp_metering_port=${udp[0]}
+udp_config_port=${udp[1]}
+udp_custom_port=${udp[2]}
+udp_listen_port=$BENCH_UDP_LISTEN
+ws_default_port=false
+ws_port=$BENCH_WS_PORT
+EOF
+    XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen \
+        "$bench_build/emulator/korvel-control-emulated" >"$work/app.log" 2>&1 &
+    BENCH_APP_PID=$!
+    for _ in $(seq 100); do
+        if grep -q "WebSocket Server is listening on port: $BENCH_WS_PORT" "$work/app.log" 2>/dev/null; then
+            return 0
+        fi
+        if ! kill -0 "$BENCH_APP_PID" 2>/dev/null; then
+            echo "the application ended at start:" >&2
+            cat "$work/app.log" >&2
+            return 1
+        fi
+        sleep 0.1
+    done
+    echo "the application does not listen on $BENCH_WS_PORT" >&2
+    return 1
+}
+
+# Stops the application; returns non-zero when it had already ended (a crash).
+bench_stop_app() {
+    local pid=$1
+    if ! kill -0 "$pid" 2>/dev/null; then
+        wait "$pid" 2>/dev/null
+        return 1
+    fi
+    kill -TERM "$pid"
+    wait "$pid" 2>/dev/null || true
+    return 0
+}
+
+# CPU time (user + system, clock ticks) of a process.
+bench_cpu_ticks() {
+    awk '{print $14 + $15}' "/proc/$1/stat"
+}
+
+# Resident memory of a process in kB.
+bench_rss_kb() {
+    awk '/^VmRSS:/ {print $2}' "/proc/$1/status"
+}
