@@ -8,34 +8,144 @@
 #include "usb/usbids.h"
 #include "websocket/cwebsocketinterface.h"
 
+#include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
 
-// TODO(app): the full window.
+namespace {
+
+const QString icon_closed = QStringLiteral(":/resources/png/icon_gray.png");
+const QString icon_open = QStringLiteral(":/resources/png/icon_green.png");
+const QString style_closed = QStringLiteral("color: rgb(255, 0, 0);");
+const QString style_open = QStringLiteral("color: rgb(20, 180, 0);");
+constexpr int tray_message_ms = 10000;
+
+// The inner group boxes use a thin font, inherited by their children. uic 6.4 drops the form's font weight,
+// so the weight is applied here.
+void apply_thin_fonts(Ui::MainWindow *ui) {
+    QFont thin;
+    thin.setBold(false);
+    thin.setWeight(QFont::Thin);
+    for (QWidget *box : {static_cast<QWidget *>(ui->groupBox_4), static_cast<QWidget *>(ui->groupBox_7),
+                         static_cast<QWidget *>(ui->groupBox_8), static_cast<QWidget *>(ui->groupBox_6)})
+        box->setFont(thin);
+}
+
+} // namespace
+
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
-    , ui(new Ui::MainWindow)
-{
+    , ui(new Ui::MainWindow) {
     ui->setupUi(this);
+    apply_thin_fonts(ui);
+
+    adjustSize();
+    setFixedSize(size());
+
+    QCoreApplication::setOrganizationName(QStringLiteral("Velmora"));
+    QCoreApplication::setOrganizationDomain(QStringLiteral("velmora.com"));
+    QCoreApplication::setApplicationName(QStringLiteral("Korvel Control"));
+
+    setWindowTitle(tr("Korvel Control v%1.%2.%3").arg(1).arg(1).arg(1));
+
+    closing = false;
+    tx = 0;
+    rx = 0;
+
+    // Creation order is the order in which the components' slots run on one signal of the link: the console
+    // object decodes (and sends its start-up requests) first, then the bridge and the server, then the window.
     usb = new CUSBHID(this, korvel::usb::vendor_id, korvel::usb::product_id);
     korvel = new CKorvel(usb, this);
     udp = new CUDPInterface(usb, this);
     websocket = new CWebSocketInterface(korvel, this);
+
+    connect(ui->lineEdit_METERING, &QLineEdit::editingFinished, this, &MainWindow::setUdpPorts);
+    connect(ui->lineEdit_CONFIGURATION, &QLineEdit::editingFinished, this, &MainWindow::setUdpPorts);
+    connect(ui->lineEdit_CUSTOM, &QLineEdit::editingFinished, this, &MainWindow::setUdpPorts);
+    connect(ui->lineEdit_LISTEN, &QLineEdit::editingFinished, this, &MainWindow::setUdpPorts);
+    connect(ui->lineEdit_websocket_port, &QLineEdit::editingFinished, this, &MainWindow::setWebSocketPort);
+    connect(ui->START, &QPushButton::clicked, usb, qOverload<>(&CUSBHID::start));
+    connect(ui->STOP, &QPushButton::clicked, usb, &CUSBHID::stop);
+    connect(usb, &CUSBHID::connected, this, &MainWindow::on_connected);
+    connect(usb, &CUSBHID::disconnected, this, &MainWindow::on_disconnected);
+    connect(usb, &CUSBHID::RX, this, &MainWindow::on_RX);
+    connect(usb, &CUSBHID::TX, this, &MainWindow::on_TX);
+    connect(udp, &CUDPInterface::nClientsConnected, this, &MainWindow::on_clients_udp);
+    connect(websocket, &CWebSocketInterface::connected_clients, this, &MainWindow::on_clients_ws);
+
+    trayIconMenu = new QMenu(tr("MyMenu"), this);
+    QAction *quit = trayIconMenu->addAction(tr("Quit"));
+    connect(quit, &QAction::triggered, this, &MainWindow::close_exit);
+    QAction *settings = trayIconMenu->addAction(tr("Settings"));
+    connect(settings, &QAction::triggered, this, &QWidget::show);
+
+    trayIcon = new QSystemTrayIcon(this);
+    trayIcon->setIcon(QIcon(icon_closed));
+    trayIcon->setToolTip(tr("Korvel Control"));
+    trayIcon->setContextMenu(trayIconMenu);
+    trayIcon->setVisible(true);
+
     setup_port_fields();
     readSettings();
 }
 
-MainWindow::~MainWindow()
-{
+MainWindow::~MainWindow() {
+    writeSettings();
     delete ui;
 }
 
-void MainWindow::closeEvent(QCloseEvent *event) { QMainWindow::closeEvent(event); }
-void MainWindow::close_exit() { closing = true; close(); }
-void MainWindow::on_clients_udp(int) {}
-void MainWindow::on_clients_ws(int) {}
-void MainWindow::on_connected() {}
-void MainWindow::on_disconnected() {}
-void MainWindow::on_RX() { ++rx; }
-void MainWindow::on_TX() { ++tx; }
+void MainWindow::closeEvent(QCloseEvent *event) {
+    writeSettings();
+    if (closing) {
+        event->accept();
+    } else {
+        // The application lives in the tray: the close button only hides the window.
+        event->ignore();
+        hide();
+    }
+}
+
+void MainWindow::close_exit() {
+    closing = true;
+    close();
+}
+
+void MainWindow::on_clients_udp(int nClients) {
+    ui->clients_udp->setText(QString::number(nClients));
+}
+
+void MainWindow::on_clients_ws(int nClients) {
+    ui->clients_ws->setText(QString::number(nClients));
+}
+
+void MainWindow::on_connected() {
+    trayIcon->showMessage(tr("Korvel Control"), tr("Running"), QSystemTrayIcon::Information, tray_message_ms);
+    trayIcon->setIcon(QIcon(icon_open));
+    ui->label_status_connection->setText(tr("running"));
+    ui->label_status_connection->setStyleSheet(style_open);
+}
+
+void MainWindow::on_disconnected() {
+    trayIcon->showMessage(tr("Korvel Control"), tr("Stopped"), QSystemTrayIcon::Information, tray_message_ms);
+    trayIcon->setIcon(QIcon(icon_closed));
+    ui->label_status_connection->setText(tr("stopped"));
+    ui->label_status_connection->setStyleSheet(style_closed);
+    tx = 0;
+    rx = 0;
+    ui->rx->setText(QStringLiteral("0"));
+    ui->tx->setText(QStringLiteral("0"));
+}
+
+void MainWindow::on_RX() {
+    ++rx;
+    ui->rx->setText(QString::number(rx));
+}
+
+void MainWindow::on_TX() {
+    ++tx;
+    ui->tx->setText(QString::number(tx));
+}
