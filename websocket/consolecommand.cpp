@@ -10,7 +10,8 @@ namespace {
 
 enum class Outcome { Read, Refused, Dropped };
 
-Outcome read_field(const Field &field, const QJsonValue &value, const QString &path, int &out, QString &error) {
+Outcome read_field(const Field &field, const QJsonValue &value, const QString &path, int &out, QString &error)
+{
     switch (field.kind) {
     case Kind::Bool:
         return jsonargs::read_bool(value, path, out, error) ? Outcome::Read : Outcome::Refused;
@@ -24,7 +25,8 @@ Outcome read_field(const Field &field, const QJsonValue &value, const QString &p
     return Outcome::Refused;
 }
 
-const Form *form_for(const Command &command, const QJsonValue &value) {
+const Form *form_for(const Command &command, const QJsonValue &value)
+{
     for (const Form &form : command.forms) {
         if (form.type == value.type())
             return &form;
@@ -34,7 +36,8 @@ const Form *form_for(const Command &command, const QJsonValue &value) {
 
 // One value (a key's, or "data" itself) at path, carried out for member.
 int carry_out_value(CKorvel &console, const Command &command, int member, const QJsonValue &value, const QString &path,
-                    QString &error) {
+                    QString &error)
+{
     const Form *form = form_for(command, value);
     if (!form || (form->needs_members && value.toObject().isEmpty())) {
         error = jsonargs::invalid_type(path, command.expected);
@@ -72,7 +75,8 @@ int carry_out_value(CKorvel &console, const Command &command, int member, const 
 
 } // namespace
 
-int carry_out(CKorvel &console, const Command &command, const QJsonValue &data, QString &error) {
+int carry_out(CKorvel &console, const Command &command, const QJsonValue &data, QString &error)
+{
     const QString root = QStringLiteral("data");
     if (!command.keys)
         return carry_out_value(console, command, 0, data, root, error);
@@ -93,32 +97,38 @@ int carry_out(CKorvel &console, const Command &command, const QJsonValue &data, 
     return 0;
 }
 
-Field flag(const char *name, int arg) {
+Field flag(const char *name, int arg)
+{
     return Field{.name = name, .kind = Kind::Bool, .arg = arg};
 }
 
-Field word(const char *name, const QStringList &words, int arg) {
+Field word(const char *name, const QStringList &words, int arg)
+{
     return Field{.name = name, .kind = Kind::Word, .words = &words, .arg = arg};
 }
 
-Field number(const char *name, int min, int max, int arg, int absent) {
+Field number(const char *name, int min, int max, int arg, int absent)
+{
     return Field{.name = name, .kind = Kind::Number, .min = min, .max = max, .arg = arg, .absent = absent};
 }
 
-Command keyed_flag(const QStringList &keys, Operation operation) {
+Command keyed_flag(const QStringList &keys, Operation operation)
+{
     return Command{.keys = &keys,
                    .expected = Expected::Bool,
                    .forms = {Form{.type = QJsonValue::Bool, .fields = {flag(nullptr, 0)}, .operation = operation}}};
 }
 
-Command keyed_word(const QStringList &keys, const QStringList &words, Operation operation) {
+Command keyed_word(const QStringList &keys, const QStringList &words, Operation operation)
+{
     return Command{
         .keys = &keys,
         .expected = Expected::String,
         .forms = {Form{.type = QJsonValue::String, .fields = {word(nullptr, words, 0)}, .operation = operation}}};
 }
 
-Command keyed_settings(const QStringList &keys, std::vector<Field> members, Operation operation) {
+Command keyed_settings(const QStringList &keys, std::vector<Field> members, Operation operation)
+{
     return Command{.keys = &keys,
                    .expected = Expected::Object,
                    .forms = {Form{.type = QJsonValue::Object, .fields = std::move(members), .operation = operation}}};

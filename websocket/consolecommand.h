@@ -75,14 +75,17 @@ Command keyed_settings(const QStringList &keys, std::vector<Field> members, Oper
 
 // Adapters from a CKorvel operation to an Operation, the argument count taken from the operation itself.
 template <typename... P>
-constexpr std::size_t parameter_count(void (CKorvel::*)(P...)) {
+constexpr std::size_t parameter_count(void (CKorvel::*)(P...))
+{
     return sizeof...(P);
 }
 
 // operation(member, args[0], args[1], ...)
 template <auto method>
-void with_member(CKorvel &console, int member, const Args &args) {
-    [&]<std::size_t... i>(std::index_sequence<i...>) {
+void with_member(CKorvel &console, int member, const Args &args)
+{
+    [&]<std::size_t... i>(std::index_sequence<i...>)
+    {
         (console.*method)(member, args[i]...);
     }
     (std::make_index_sequence<parameter_count(method) - 1>{});
@@ -90,8 +93,10 @@ void with_member(CKorvel &console, int member, const Args &args) {
 
 // operation(args[0], args[1], ...)
 template <auto method>
-void without_member(CKorvel &console, int, const Args &args) {
-    [&]<std::size_t... i>(std::index_sequence<i...>) {
+void without_member(CKorvel &console, int, const Args &args)
+{
+    [&]<std::size_t... i>(std::index_sequence<i...>)
+    {
         (console.*method)(args[i]...);
     }
     (std::make_index_sequence<parameter_count(method)>{});

@@ -7,7 +7,8 @@
 
 namespace korvel::jsonargs {
 
-QString type_name(Expected expected) {
+QString type_name(Expected expected)
+{
     switch (expected) {
     case Expected::String:
         return QStringLiteral("String");
@@ -23,28 +24,34 @@ QString type_name(Expected expected) {
     return QString();
 }
 
-QString invalid_key(const QString &path) {
+QString invalid_key(const QString &path)
+{
     return QStringLiteral("invalid key: '") + path + QLatin1Char('\'');
 }
 
-QString invalid_type(const QString &path, Expected expected) {
+QString invalid_type(const QString &path, Expected expected)
+{
     return QStringLiteral("invalid data type for key: '") + path + QStringLiteral("', expected: ") +
            type_name(expected);
 }
 
-QString invalid_value(const QString &value, const QString &path) {
+QString invalid_value(const QString &value, const QString &path)
+{
     return QStringLiteral("invalid data value '") + value + QStringLiteral("' for key: '") + path + QLatin1Char('\'');
 }
 
-QString invalid_value(int number, const QString &path) {
+QString invalid_value(int number, const QString &path)
+{
     return invalid_value(QString::number(number), path);
 }
 
-QString member_path(const QString &path, const QString &name) {
+QString member_path(const QString &path, const QString &name)
+{
     return path + QLatin1Char('.') + name;
 }
 
-int to_int32(double number) {
+int to_int32(double number)
+{
     constexpr int lowest = std::numeric_limits<int>::min();
     constexpr int highest = std::numeric_limits<int>::max();
     if (std::isnan(number))
@@ -57,7 +64,8 @@ int to_int32(double number) {
     return static_cast<int>(number); // truncates toward zero
 }
 
-int member_number(const QStringList &members, const QString &key) {
+int member_number(const QStringList &members, const QString &key)
+{
     if (key.isEmpty())
         return -1;
     const int position = lookup_word(members, key);
@@ -67,7 +75,8 @@ int member_number(const QStringList &members, const QString &key) {
     return key == QLatin1String("*") ? all_members : position;
 }
 
-bool read_bool(const QJsonValue &value, const QString &path, int &out, QString &error) {
+bool read_bool(const QJsonValue &value, const QString &path, int &out, QString &error)
+{
     if (!value.isBool()) {
         error = invalid_type(path, Expected::Bool);
         return false;
@@ -76,7 +85,8 @@ bool read_bool(const QJsonValue &value, const QString &path, int &out, QString &
     return true;
 }
 
-bool read_word(const QJsonValue &value, const QStringList &words, const QString &path, int &out, QString &error) {
+bool read_word(const QJsonValue &value, const QStringList &words, const QString &path, int &out, QString &error)
+{
     if (!value.isString()) {
         error = invalid_type(path, Expected::String);
         return false;
@@ -91,7 +101,8 @@ bool read_word(const QJsonValue &value, const QStringList &words, const QString 
     return true;
 }
 
-bool read_number(const QJsonValue &value, int min, int max, const QString &path, int &out, QString &error) {
+bool read_number(const QJsonValue &value, int min, int max, const QString &path, int &out, QString &error)
+{
     if (!value.isDouble()) {
         error = invalid_type(path, Expected::Number);
         return false;

@@ -59,7 +59,8 @@ const Command config_studio_remote_command = keyed_settings(
     with_member<&CKorvel::config_studio_remote>);
 
 // One value for the whole console. A MIC ON word outside the list is dropped without a refusal.
-Field mic_on_mode() {
+Field mic_on_mode()
+{
     Field field = word(nullptr, mic_on_mode_names, 0);
     field.ignore_unknown_word = true;
     return field;
@@ -88,74 +89,92 @@ const Command config_silence_detection_command{
 
 } // namespace
 
-int CWebSocketInterface::set_config_auto_off(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_auto_off(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_auto_off_command, data, error);
 }
 
-int CWebSocketInterface::set_config_locked_on(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_locked_on(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_locked_on_command, data, error);
 }
 
-int CWebSocketInterface::set_config_pgm_auto_off(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_pgm_auto_off(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_pgm_auto_off_command, data, error);
 }
 
-int CWebSocketInterface::set_config_mic_on(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_mic_on(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_mic_on_command, data, error);
 }
 
-int CWebSocketInterface::set_config_auto_on(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_auto_on(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_auto_on_command, data, error);
 }
 
-int CWebSocketInterface::set_config_crm_auto_cue_reset(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_crm_auto_cue_reset(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_crm_auto_cue_reset_command, data, error);
 }
 
-int CWebSocketInterface::set_config_crm_mute(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_crm_mute(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_crm_mute_command, data, error);
 }
 
-int CWebSocketInterface::set_config_cue(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_cue(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_cue_command, data, error);
 }
 
-int CWebSocketInterface::set_config_cue_interlock(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_cue_interlock(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_cue_interlock_command, data, error);
 }
 
-int CWebSocketInterface::set_config_cue_reset(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_cue_reset(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_cue_reset_command, data, error);
 }
 
-int CWebSocketInterface::set_config_fader_reserve(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_fader_reserve(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_fader_reserve_command, data, error);
 }
 
-int CWebSocketInterface::set_config_gpo(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_gpo(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_gpo_command, data, error);
 }
 
-int CWebSocketInterface::set_config_mic_at_line(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_mic_at_line(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_mic_at_line_command, data, error);
 }
 
-int CWebSocketInterface::set_config_on(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_on(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_on_command, data, error);
 }
 
-int CWebSocketInterface::set_config_on_air(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_on_air(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_on_air_command, data, error);
 }
 
-int CWebSocketInterface::set_config_phantom(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_phantom(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_phantom_command, data, error);
 }
 
-int CWebSocketInterface::set_config_silence_detection(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_silence_detection(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_silence_detection_command, data, error);
 }
 
-int CWebSocketInterface::set_config_studio_remote(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_config_studio_remote(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, config_studio_remote_command, data, error);
 }

@@ -13,7 +13,8 @@ namespace {
 // The two auto-cue targets are fixed words; "*" is not one of them.
 const QStringList auto_cue_keys{"announcer", "crm"};
 
-void auto_cue(CKorvel &console, int target, const Args &args) {
+void auto_cue(CKorvel &console, int target, const Args &args)
+{
     if (target == 0)
         console.auto_cue_ann(args[0]);
     else
@@ -45,7 +46,8 @@ const Command on_command = keyed_word(module_names, switch_action_names, with_me
 
 // Each member switches at once, in name order: "comm" is sent before "cough" is read. "*" goes out as 255,
 // all modules, as for every other command that takes it.
-Field switching(const char *name, Operation operation) {
+Field switching(const char *name, Operation operation)
+{
     Field field = flag(name, 0);
     field.operation = operation;
     return field;
@@ -62,34 +64,42 @@ const Command voicetrack_command = keyed_flag(voicetrack_module_names, with_memb
 
 } // namespace
 
-int CWebSocketInterface::set_auto_cue(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_auto_cue(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, auto_cue_command, data, error);
 }
 
-int CWebSocketInterface::set_ctrl_led(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_ctrl_led(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, ctrl_led_command, data, error);
 }
 
-int CWebSocketInterface::set_cue(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_cue(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, cue_command, data, error);
 }
 
-int CWebSocketInterface::set_non_stop(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_non_stop(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, non_stop_command, data, error);
 }
 
-int CWebSocketInterface::set_on(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_on(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, on_command, data, error);
 }
 
-int CWebSocketInterface::set_studio_remote(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_studio_remote(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, studio_remote_command, data, error);
 }
 
-int CWebSocketInterface::set_track(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_track(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, track_command, data, error);
 }
 
-int CWebSocketInterface::set_voicetrack(QWebSocket *, const QJsonValue &data, QString &error) {
+int CWebSocketInterface::set_voicetrack(QWebSocket *, const QJsonValue &data, QString &error)
+{
     return carry_out(*console, voicetrack_command, data, error);
 }

@@ -18,13 +18,15 @@ constexpr int api_version_patch = 0;
 
 // Sends a query's answer to the client that asked, and to nobody else. A null target would make sendJSON
 // deliver to every client, so a reply without a sender goes nowhere.
-void reply(CWebSocketInterface &interface, QWebSocket *client, const QString &msg, const QJsonValue &data) {
+void reply(CWebSocketInterface &interface, QWebSocket *client, const QString &msg, const QJsonValue &data)
+{
     if (client)
         interface.sendJSON(QJsonObject{{"data", data}, {"msg", msg}}, QString(), client);
 }
 } // namespace
 
-CWebSocketInterface::CommandHandler CWebSocketInterface::find_command(const QString &name) {
+CWebSocketInterface::CommandHandler CWebSocketInterface::find_command(const QString &name)
+{
     // The console commands, then subscriptions and queries; names are unique, so the first match is the only one.
     static const std::pair<QString, CommandHandler> table[] = {
         {"set_auto_cue", &CWebSocketInterface::set_auto_cue},
@@ -70,7 +72,8 @@ CWebSocketInterface::CommandHandler CWebSocketInterface::find_command(const QStr
     return nullptr;
 }
 
-int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, QString &error) {
+int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, QString &error)
+{
     if (!console->device_link()->is_connected()) {
         error = QStringLiteral("Device USB not connected!");
         return -1;
@@ -103,7 +106,8 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
 // The subscription commands act on the sender's entry of the client table and never create one: an entry for
 // a connection the server did not accept (or already released) would linger and be written to by every
 // broadcast.
-int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, QString &) {
+int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, QString &)
+{
     const auto entry = clients.find(client);
     if (entry == clients.end())
         return 0;
@@ -123,7 +127,8 @@ int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, Q
     return 0;
 }
 
-int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data, QString &) {
+int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data, QString &)
+{
     const auto entry = clients.find(client);
     if (entry == clients.end())
         return 0;
@@ -143,38 +148,44 @@ int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data,
     return 0;
 }
 
-int CWebSocketInterface::get_subscriptions(QWebSocket *client, const QJsonValue &, QString &) {
+int CWebSocketInterface::get_subscriptions(QWebSocket *client, const QJsonValue &, QString &)
+{
     reply(*this, client, "subscriptions", QJsonArray::fromStringList(clients.value(client)));
     return 0;
 }
 
-int CWebSocketInterface::get_topics(QWebSocket *client, const QJsonValue &, QString &) {
+int CWebSocketInterface::get_topics(QWebSocket *client, const QJsonValue &, QString &)
+{
     reply(*this, client, "topics", QJsonArray::fromStringList(korvel::topic_names));
     return 0;
 }
 
-int CWebSocketInterface::get_api_version(QWebSocket *client, const QJsonValue &, QString &) {
+int CWebSocketInterface::get_api_version(QWebSocket *client, const QJsonValue &, QString &)
+{
     const QString version =
         QStringLiteral("%1.%2.%3").arg(api_version_major).arg(api_version_minor).arg(api_version_patch);
     reply(*this, client, "api_version", version);
     return 0;
 }
 
-int CWebSocketInterface::get_config_reply(QWebSocket *client, const QJsonValue &, QString &) {
+int CWebSocketInterface::get_config_reply(QWebSocket *client, const QJsonValue &, QString &)
+{
     QJsonObject data;
     get_config(data);
     reply(*this, client, "config", data);
     return 0;
 }
 
-int CWebSocketInterface::get_states_reply(QWebSocket *client, const QJsonValue &, QString &) {
+int CWebSocketInterface::get_states_reply(QWebSocket *client, const QJsonValue &, QString &)
+{
     QJsonObject data;
     get_states(data);
     reply(*this, client, "states", data);
     return 0;
 }
 
-int CWebSocketInterface::get_all(QWebSocket *client, const QJsonValue &, QString &) {
+int CWebSocketInterface::get_all(QWebSocket *client, const QJsonValue &, QString &)
+{
     QJsonObject data;
     get_config(data);
     get_states(data);
@@ -182,7 +193,8 @@ int CWebSocketInterface::get_all(QWebSocket *client, const QJsonValue &, QString
     return 0;
 }
 
-int CWebSocketInterface::get_firmware_reply(QWebSocket *client, const QJsonValue &, QString &) {
+int CWebSocketInterface::get_firmware_reply(QWebSocket *client, const QJsonValue &, QString &)
+{
     QJsonObject data;
     get_firmware(data);
     // The version string itself, not an object. Should the builder leave it out, "data" is null rather than

@@ -16,7 +16,8 @@ class TestDispatcherArgs : public QObject {
     Q_OBJECT
 
 private slots:
-    void to_int32_data() {
+    void to_int32_data()
+    {
         QTest::addColumn<double>("number");
         QTest::addColumn<int>("integer");
         constexpr int lowest = std::numeric_limits<int>::min();
@@ -39,13 +40,15 @@ private slots:
         QTest::newRow("denormal") << 4.9e-324 << 0;
     }
 
-    void to_int32() {
+    void to_int32()
+    {
         QFETCH(double, number);
         QFETCH(int, integer);
         QCOMPARE(jsonargs::to_int32(number), integer);
     }
 
-    void member_numbers() {
+    void member_numbers()
+    {
         QCOMPARE(member_number(module_names, "mod1"), 0);
         QCOMPARE(member_number(module_names, "mod8"), 7);
         QCOMPARE(member_number(module_names, "*"), 255);
@@ -60,7 +63,8 @@ private slots:
         QCOMPARE(member_number(QStringList{"announcer", "crm"}, "crm"), 1);
     }
 
-    void refusal_texts() {
+    void refusal_texts()
+    {
         QCOMPARE(invalid_key("data.mod9"), QStringLiteral("invalid key: 'data.mod9'"));
         QCOMPARE(invalid_type("data", Expected::String),
                  QStringLiteral("invalid data type for key: 'data', expected: String"));
@@ -74,7 +78,8 @@ private slots:
         QCOMPARE(member_path(member_path("data", "gpo1"), "time"), QStringLiteral("data.gpo1.time"));
     }
 
-    void readers_data() {
+    void readers_data()
+    {
         QTest::addColumn<QString>("reader");
         QTest::addColumn<QJsonValue>("value");
         QTest::addColumn<bool>("accepted");
@@ -104,7 +109,8 @@ private slots:
     }
 
     // A refused value leaves the output alone; an accepted one leaves the error text alone.
-    void readers() {
+    void readers()
+    {
         QFETCH(QString, reader);
         QFETCH(QJsonValue, value);
         QFETCH(bool, accepted);

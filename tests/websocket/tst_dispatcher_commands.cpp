@@ -31,22 +31,26 @@ const QByteArray cached_studio_remote = input("05 D6 01 02 07");
 // Two LED echoes: every LED blinks green/off at normal speed, then LED 5 off/green fast.
 const QByteArrayList cached_blink_table{input("06 83 FF 02 00 01"), input("06 83 05 00 02 02")};
 
-QString message(const char *msg, const char *data) {
+QString message(const char *msg, const char *data)
+{
     if (!data)
         return QStringLiteral(R"({"msg": "%1"})").arg(QLatin1String(msg));
     return QStringLiteral(R"({"msg": "%1", "data": %2})").arg(QLatin1String(msg), QLatin1String(data));
 }
 
-QString type_error(const char *path, const char *type) {
+QString type_error(const char *path, const char *type)
+{
     return QStringLiteral("invalid data type for key: '%1', expected: %2")
         .arg(QLatin1String(path), QLatin1String(type));
 }
 
-QString value_error(const char *value, const char *path) {
+QString value_error(const char *value, const char *path)
+{
     return QStringLiteral("invalid data value '%1' for key: '%2'").arg(QLatin1String(value), QLatin1String(path));
 }
 
-QString key_error(const char *path) {
+QString key_error(const char *path)
+{
     return QStringLiteral("invalid key: '%1'").arg(QLatin1String(path));
 }
 
@@ -75,7 +79,8 @@ const QStringList keyed_commands{
     "set_config_studio_remote",
 };
 
-QList<Row> control_rows() {
+QList<Row> control_rows()
+{
     QList<Row> rows;
     const auto ok = [&rows](const char *name, QString msg, QByteArrayList writes, QByteArrayList cache = {}) {
         rows.append({QLatin1String(name), msg, writes, QString(), cache});
@@ -200,7 +205,8 @@ QList<Row> control_rows() {
     return rows;
 }
 
-QList<Row> flag_rows() {
+QList<Row> flag_rows()
+{
     QList<Row> rows;
     const auto ok = [&rows](const char *name, QString msg, QByteArrayList writes) {
         rows.append({QLatin1String(name), msg, writes, QString(), {}});
@@ -228,7 +234,8 @@ QList<Row> flag_rows() {
     return rows;
 }
 
-QList<Row> settings_rows() {
+QList<Row> settings_rows()
+{
     QList<Row> rows;
     const auto ok = [&rows](const char *name, QString msg, QByteArrayList writes, QByteArrayList cache = {}) {
         rows.append({QLatin1String(name), msg, writes, QString(), cache});
@@ -388,7 +395,8 @@ QList<Row> settings_rows() {
     return rows;
 }
 
-QList<Row> whole_console_rows() {
+QList<Row> whole_console_rows()
+{
     QList<Row> rows;
     const auto ok = [&rows](const char *name, QString msg, QByteArrayList writes, QByteArrayList cache = {}) {
         rows.append({QLatin1String(name), msg, writes, QString(), cache});
@@ -465,7 +473,8 @@ QList<Row> whole_console_rows() {
 }
 
 // Every keyed command with nothing to key: absent, not an object, or empty.
-QList<Row> nothing_to_do_rows() {
+QList<Row> nothing_to_do_rows()
+{
     QList<Row> rows;
     for (const QString &command : keyed_commands) {
         for (const char *data : {static_cast<const char *>(nullptr), "\"mod1\"", "5", "true", "null", "[]",
@@ -477,7 +486,8 @@ QList<Row> nothing_to_do_rows() {
     return rows;
 }
 
-QList<Row> all_rows() {
+QList<Row> all_rows()
+{
     return control_rows() + flag_rows() + settings_rows() + whole_console_rows() + nothing_to_do_rows();
 }
 
@@ -489,7 +499,8 @@ class TestDispatcherCommands : public QObject {
 private slots:
     void init() { EmulatedDevice::instance().reset(); }
 
-    void command_data() {
+    void command_data()
+    {
         QTest::addColumn<QByteArrayList>("cache");
         QTest::addColumn<QString>("message");
         QTest::addColumn<int>("result");
@@ -501,7 +512,8 @@ private slots:
         }
     }
 
-    void command() {
+    void command()
+    {
         QFETCH(QByteArrayList, cache);
         QFETCH(QString, message);
         QFETCH(int, result);
@@ -521,7 +533,8 @@ private slots:
     }
 
     // The table above must reach every console command with at least one message that writes to the console.
-    void table_covers_every_console_command() {
+    void table_covers_every_console_command()
+    {
         QSet<QString> written_by;
         for (const Row &row : all_rows()) {
             if (!row.writes.isEmpty())
@@ -535,7 +548,8 @@ private slots:
     }
 
     // A message is carried out within the call: the reports of a second message follow those of the first.
-    void consecutive_messages_keep_their_order() {
+    void consecutive_messages_keep_their_order()
+    {
         DispatcherRig rig;
         QVERIFY(rig.open());
         EmulatedDevice::instance().clear_writes();

@@ -19,7 +19,8 @@ struct LoopbackClient {
     QWebSocket socket;
     QSignalSpy received{&socket, &QWebSocket::textMessageReceived};
 
-    bool connect_to(CWebSocketInterface &websocket) {
+    bool connect_to(CWebSocketInterface &websocket)
+    {
         websocket.setPort(0);
         if (!websocket.is_listening() || websocket.listening_port() == 0)
             return false;
@@ -28,7 +29,8 @@ struct LoopbackClient {
         return connected.wait(5000) || connected.count() == 1;
     }
     // Sends one message and returns the next text that arrives (empty when none comes).
-    QString ask(const QString &message) {
+    QString ask(const QString &message)
+    {
         const qsizetype before = received.count();
         socket.sendTextMessage(message);
         if (received.count() == before && !received.wait(5000))
@@ -37,7 +39,8 @@ struct LoopbackClient {
     }
 };
 
-QString envelope(const char *msg, const char *data_json) {
+QString envelope(const char *msg, const char *data_json)
+{
     // Indented, keys in ascending order: the form every message to a client takes.
     return QStringLiteral("{\n    \"data\": %1,\n    \"msg\": \"%2\"\n}\n")
         .arg(QLatin1String(data_json), QLatin1String(msg));
@@ -54,7 +57,8 @@ class TestDispatcherFrame : public QObject {
 private slots:
     void init() { EmulatedDevice::instance().reset(); }
 
-    void unplugged_refuses_everything_data() {
+    void unplugged_refuses_everything_data()
+    {
         QTest::addColumn<QString>("message");
         QTest::newRow("get_api_version") << QString::fromUtf8(R"({"msg": "get_api_version"})");
         QTest::newRow("set_on") << QString::fromUtf8(R"({"msg": "set_on", "data": {"mod1": "on"}})");
@@ -65,7 +69,8 @@ private slots:
         QTest::newRow("empty") << QString::fromUtf8("");
     }
 
-    void unplugged_refuses_everything() {
+    void unplugged_refuses_everything()
+    {
         QFETCH(QString, message);
         DispatcherRig never_opened;
         QString error;
@@ -82,7 +87,8 @@ private slots:
         QVERIFY(EmulatedDevice::instance().writes().isEmpty());
     }
 
-    void refused_frames_data() {
+    void refused_frames_data()
+    {
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("error_start");
         QTest::addColumn<bool>("whole");
@@ -108,7 +114,8 @@ private slots:
         QTest::newRow("msg nested") << QString::fromUtf8(R"({"data": {"msg": "get_topics"}})") << no_msg << true;
     }
 
-    void refused_frames() {
+    void refused_frames()
+    {
         QFETCH(QString, message);
         QFETCH(QString, error_start);
         QFETCH(bool, whole);
@@ -127,7 +134,8 @@ private slots:
         QVERIFY(EmulatedDevice::instance().writes().isEmpty());
     }
 
-    void ignored_messages_data() {
+    void ignored_messages_data()
+    {
         QTest::addColumn<QString>("message");
         QTest::newRow("msg 5") << QString::fromUtf8(R"({"msg": 5})");
         QTest::newRow("msg capitals") << QString::fromUtf8(R"({"msg": "GET_TOPICS"})");
@@ -143,7 +151,8 @@ private slots:
     }
 
     // Answered with nothing at all: result 0, error untouched, no report; over a connection, no reply.
-    void ignored_messages() {
+    void ignored_messages()
+    {
         QFETCH(QString, message);
         DispatcherRig rig;
         QVERIFY(rig.open());
@@ -162,7 +171,8 @@ private slots:
     }
 
     // Queries and subscriptions without a connection behind them touch nothing and answer nobody.
-    void senderless_queries_and_subscriptions() {
+    void senderless_queries_and_subscriptions()
+    {
         DispatcherRig rig;
         QVERIFY(rig.open());
         LoopbackClient other;
@@ -186,7 +196,8 @@ private slots:
         QCOMPARE(other.received.count(), 1);
     }
 
-    void queries_answer_the_sender() {
+    void queries_answer_the_sender()
+    {
         DispatcherRig rig;
         QVERIFY(rig.open());
         rig.feed({input("05 C1 01 04 0C")});
@@ -200,7 +211,8 @@ private slots:
                  envelope("error", "\"invalid key: 'data.mod9'\""));
     }
 
-    void get_all_joins_config_and_states() {
+    void get_all_joins_config_and_states()
+    {
         DispatcherRig rig;
         QVERIFY(rig.open());
         rig.feed({input("05 C1 02 0A 07"), input("0A E0 00 01 00 00 00 00 00 00"), input("07 DC EC 05 01 02 01")});
@@ -224,7 +236,8 @@ private slots:
         QCOMPARE(all.value("data").toObject(), joined);
     }
 
-    void subscriptions() {
+    void subscriptions()
+    {
         DispatcherRig rig;
         QVERIFY(rig.open());
         LoopbackClient client;
@@ -255,7 +268,8 @@ private slots:
     }
 
     // Each client has its own list.
-    void subscriptions_are_per_client() {
+    void subscriptions_are_per_client()
+    {
         DispatcherRig rig;
         QVERIFY(rig.open());
         LoopbackClient first;

@@ -138,7 +138,8 @@ const QStringList number_texts{
 };
 
 // Every word the console commands know, the words around them, and some that break things.
-QStringList vocabulary() {
+QStringList vocabulary()
+{
     using namespace korvel;
     QStringList words;
     for (const QStringList *list : {&led_blink_keys,
@@ -217,7 +218,8 @@ QStringList vocabulary() {
 
 class Generator {
 public:
-    QString next() {
+    QString next()
+    {
         switch (rng.bounded(10)) {
         case 0:
         case 1:
@@ -246,7 +248,8 @@ private:
 
     QString word() { return words.at(rng.bounded(words.size())); }
 
-    QString random_string() {
+    QString random_string()
+    {
         QString text;
         const int length = rng.bounded(12);
         for (int i = 0; i < length; ++i)
@@ -254,7 +257,8 @@ private:
         return text;
     }
 
-    double random_number() {
+    double random_number()
+    {
         switch (rng.bounded(6)) {
         case 0:
             return rng.bounded(-300, 300);
@@ -271,7 +275,8 @@ private:
         }
     }
 
-    QJsonValue random_value(int depth) {
+    QJsonValue random_value(int depth)
+    {
         switch (rng.bounded(depth > 3 ? 5 : 7)) {
         case 0:
             return QJsonValue();
@@ -300,7 +305,8 @@ private:
         }
     }
 
-    QJsonValue mutate(const QJsonValue &value, int depth) {
+    QJsonValue mutate(const QJsonValue &value, int depth)
+    {
         if (rng.bounded(12) == 0)
             return random_value(depth);
         if (value.isObject()) {
@@ -334,7 +340,8 @@ private:
         return value;
     }
 
-    QString mutated_document() {
+    QString mutated_document()
+    {
         const QJsonObject start = QJsonDocument::fromJson(seeds.at(rng.bounded(seeds.size())).toUtf8()).object();
         QJsonObject message = mutate(start, 0).toObject();
         if (rng.bounded(4) == 0)
@@ -343,7 +350,8 @@ private:
             QJsonDocument(message).toJson(rng.bounded(2) ? QJsonDocument::Compact : QJsonDocument::Indented));
     }
 
-    QString mutated_text() {
+    QString mutated_text()
+    {
         QString text = seeds.at(rng.bounded(seeds.size()));
         const int edits = rng.bounded(1, 6);
         for (int i = 0; i < edits && !text.isEmpty(); ++i) {
@@ -362,7 +370,8 @@ private:
         return text;
     }
 
-    QString number_spliced() {
+    QString number_spliced()
+    {
         static const QStringList templates{
             R"({"msg": "set_config_gpo", "data": {"gpo1": {"time": %1}}})",
             R"({"msg": "set_config_gpo", "data": {"*": {"time": %1, "mode": "inverted"}}})",
@@ -375,7 +384,8 @@ private:
         return templates.at(rng.bounded(templates.size())).arg(number_texts.at(rng.bounded(number_texts.size())));
     }
 
-    QString random_envelope() {
+    QString random_envelope()
+    {
         QJsonObject message;
         message.insert("msg", rng.bounded(5) ? QJsonValue(command_names.at(rng.bounded(command_names.size())))
                                              : random_value(2));
@@ -384,14 +394,16 @@ private:
         return QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Compact));
     }
 
-    QString random_bytes() {
+    QString random_bytes()
+    {
         QByteArray bytes(rng.bounded(200), '\0');
         for (char &byte : bytes)
             byte = static_cast<char>(rng.bounded(256));
         return rng.bounded(2) ? QString::fromUtf8(bytes) : QString::fromLatin1(bytes);
     }
 
-    QString deep_nesting() {
+    QString deep_nesting()
+    {
         const int depth = rng.bounded(1, 5000);
         const QString command = command_names.at(rng.bounded(command_names.size()));
         QString inner;
@@ -405,7 +417,8 @@ private:
         return QStringLiteral(R"({"msg": "%1", "data": %2})").arg(command, inner);
     }
 
-    QString huge_values() {
+    QString huge_values()
+    {
         const QString command = command_names.at(rng.bounded(command_names.size()));
         QJsonObject data;
         const int keys = rng.bounded(1, 40);
@@ -418,7 +431,8 @@ private:
 };
 
 // The refusals the dispatcher may give; a key path may hold any character a client put in a key.
-const QList<QRegularExpression> &refusals() {
+const QList<QRegularExpression> &refusals()
+{
     static const QString path = QStringLiteral("data(\\..*)?");
     static const QList<QRegularExpression> forms{
         QRegularExpression(QStringLiteral("\\ADevice USB not connected!\\z")),
@@ -437,7 +451,8 @@ const QList<QRegularExpression> &refusals() {
     return forms;
 }
 
-bool is_refusal(const QString &error) {
+bool is_refusal(const QString &error)
+{
     for (const QRegularExpression &form : refusals()) {
         if (form.match(error).hasMatch())
             return true;
@@ -452,14 +467,16 @@ struct ReportShape {
     QSet<int> members;
 };
 
-QSet<int> range_with_all(int count) {
+QSet<int> range_with_all(int count)
+{
     QSet<int> members{255};
     for (int i = 0; i < count; ++i)
         members.insert(i);
     return members;
 }
 
-const QMap<int, ReportShape> &report_shapes() {
+const QMap<int, ReportShape> &report_shapes()
+{
     static const QMap<int, ReportShape> shapes{
         {0x02, {4, range_with_all(16)}},
         {0x03, {6, range_with_all(16)}},
@@ -495,7 +512,8 @@ const QMap<int, ReportShape> &report_shapes() {
 }
 
 // Empty when the report is one the dispatcher may send, else what is wrong with it.
-QString check_report(const QByteArray &write) {
+QString check_report(const QByteArray &write)
+{
     if (write.size() != 1 + CKorvel::output_report_length || write.at(0) != 0)
         return QStringLiteral("bad frame");
     const auto length = static_cast<unsigned char>(write.at(1));
@@ -546,7 +564,8 @@ class TestDispatcherRobustness : public QObject {
 private slots:
     void init() { EmulatedDevice::instance().reset(); }
 
-    void hostile_messages() {
+    void hostile_messages()
+    {
         // One console with its state known, one without (every missing field must be left alone, not invented
         // from memory past the cache).
         DispatcherRig filled;
