@@ -18,10 +18,10 @@ constexpr int api_version_patch = 0;
 
 // Sends a query's answer to the client that asked, and to nobody else. A null target would make sendJSON
 // deliver to every client, so a reply without a sender goes nowhere.
-void reply(CWebSocketInterface &interface, QWebSocket *client, const QString &msg, const QJsonValue &data)
+void reply(CWebSocketInterface &websocket, QWebSocket *client, const QString &msg, const QJsonValue &data)
 {
     if (client)
-        interface.sendJSON(QJsonObject{{"data", data}, {"msg", msg}}, QString(), client);
+        websocket.sendJSON(QJsonObject{{"data", data}, {"msg", msg}}, QString(), client);
 }
 } // namespace
 
