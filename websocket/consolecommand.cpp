@@ -99,16 +99,19 @@ int carry_out(CKorvel &console, const Command &command, const QJsonValue &data, 
 
 Field flag(const char *name, int arg)
 {
+    Q_ASSERT(arg >= 0 && arg < max_args);
     return Field{.name = name, .kind = Kind::Bool, .arg = arg};
 }
 
 Field word(const char *name, const QStringList &words, int arg)
 {
+    Q_ASSERT(arg >= 0 && arg < max_args);
     return Field{.name = name, .kind = Kind::Word, .words = &words, .arg = arg};
 }
 
 Field number(const char *name, int min, int max, int arg, int absent)
 {
+    Q_ASSERT(arg >= 0 && arg < max_args);
     return Field{.name = name, .kind = Kind::Number, .min = min, .max = max, .arg = arg, .absent = absent};
 }
 

@@ -211,6 +211,23 @@ private slots:
                  envelope("error", "\"invalid key: 'data.mod9'\""));
     }
 
+    // A command from a connection reaches the console and is not answered; a refused one is answered to its
+    // sender with the refusal, after the reports of the keys before the refused one.
+    void commands_from_a_client()
+    {
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+        EmulatedDevice::instance().clear_writes();
+
+        client.socket.sendTextMessage(R"({"msg": "set_on", "data": {"mod1": "on"}})");
+        QCOMPARE(client.ask(R"({"msg": "set_cue", "data": {"aux": "on", "mod0": "on"}})"),
+                 envelope("error", "\"invalid key: 'data.mod0'\""));
+        QCOMPARE(client.received.count(), 1);
+        QCOMPARE(EmulatedDevice::instance().writes(), (QByteArrayList{written("04 05 00 01"), written("04 06 08 01")}));
+    }
+
     void get_all_joins_config_and_states()
     {
         DispatcherRig rig;
