@@ -51,6 +51,8 @@ struct Stream {
     long long gpo = 0;
     long long gpo_errors = 0;
     long long other = 0;
+    // The subscription is refused while the link is still closed: ask again.
+    bool resubscribe = false;
 };
 
 // Latencies in microseconds, one bin each up to 100 ms.
@@ -223,6 +225,8 @@ int main(int argc, char **argv)
                         s.last_gpo = t;
                         ++s.gpo;
                     }
+                } else if (msg == "error" && !s.have_sequence) {
+                    s.resubscribe = true;
                 } else {
                     ++s.other;
                 }
@@ -231,6 +235,13 @@ int main(int argc, char **argv)
             if (!open) {
                 ++closed;
                 s.client.close(false);
+            }
+        }
+        for (auto &s : streams) {
+            if (s->resubscribe) {
+                s->resubscribe = false;
+                ::usleep(10'000);
+                s->client.send_text(R"({"msg":"subscribe","data":"metering"})");
             }
         }
         if (int(command_sent.size()) < o.commands && monotonic_us() >= next_command) {
