@@ -180,6 +180,8 @@ int main(int argc, char **argv)
     const auto done = [&] {
         if (int(command_sent.size()) < o.commands)
             return false;
+        if (o.expect <= 0 && o.commands > 0)
+            return monotonic_us() - command_sent.back() > 1'000'000;
         if (o.expect <= 0)
             return monotonic_us() - last_activity > 2'000'000;
         for (const auto &s : streams) {
@@ -193,44 +195,45 @@ int main(int argc, char **argv)
         const int n = ::epoll_wait(epoll, events.data(), int(events.size()), 1);
         for (int k = 0; k < n; ++k) {
             Stream &s = *streams[size_t(events[size_t(k)].data.u64)];
-            const bool open = s.client.read_available([&s, &latency](wsbench::Opcode, std::string_view text) {
-                const int64_t now = monotonic_us();
-                const std::string_view msg = wsbench::message_name(text);
-                if (msg == "on_metering") {
-                    wsbench::MeteringStamp stamp;
-                    if (!wsbench::parse_metering_stamp(text, stamp)) {
-                        ++s.out_of_order;
-                        return;
-                    }
-                    latency.add(int64_t(uint32_t(uint64_t(now) & 0xFFFFFFFF) - stamp.time_us));
-                    if (s.have_sequence) {
-                        const uint16_t step = uint16_t(stamp.sequence - s.last_sequence);
-                        if (step == 0 || step > 0x8000)
+            const bool open =
+                s.client.read_available([&s, &latency, expect = o.expect](wsbench::Opcode, std::string_view text) {
+                    const int64_t now = monotonic_us();
+                    const std::string_view msg = wsbench::message_name(text);
+                    if (msg == "on_metering") {
+                        wsbench::MeteringStamp stamp;
+                        if (!wsbench::parse_metering_stamp(text, stamp)) {
                             ++s.out_of_order;
-                        else
-                            s.lost += step - 1;
-                    } else if (stamp.sequence != 0) {
-                        s.lost += stamp.sequence; // every report from the first on is expected
+                            return;
+                        }
+                        latency.add(int64_t(uint32_t(uint64_t(now) & 0xFFFFFFFF) - stamp.time_us));
+                        if (s.have_sequence) {
+                            const uint16_t step = uint16_t(stamp.sequence - s.last_sequence);
+                            if (step == 0 || step > 0x8000)
+                                ++s.out_of_order;
+                            else
+                                s.lost += step - 1;
+                        } else if (expect > 0 && stamp.sequence != 0) {
+                            s.lost += stamp.sequence; // a counted run: every report from the first on is expected
+                        }
+                        s.have_sequence = true;
+                        s.last_sequence = stamp.sequence;
+                        ++s.metering;
+                    } else if (msg == "on_config_gpo") {
+                        double time = 0;
+                        if (wsbench::number_field(text, "time", time)) {
+                            const int t = int(time);
+                            if (s.have_gpo && t != ((s.last_gpo + 1) & 0xFF))
+                                ++s.gpo_errors;
+                            s.have_gpo = true;
+                            s.last_gpo = t;
+                            ++s.gpo;
+                        }
+                    } else if (msg == "error" && !s.have_sequence) {
+                        s.resubscribe = true;
+                    } else {
+                        ++s.other;
                     }
-                    s.have_sequence = true;
-                    s.last_sequence = stamp.sequence;
-                    ++s.metering;
-                } else if (msg == "on_config_gpo") {
-                    double time = 0;
-                    if (wsbench::number_field(text, "time", time)) {
-                        const int t = int(time);
-                        if (s.have_gpo && t != ((s.last_gpo + 1) & 0xFF))
-                            ++s.gpo_errors;
-                        s.have_gpo = true;
-                        s.last_gpo = t;
-                        ++s.gpo;
-                    }
-                } else if (msg == "error" && !s.have_sequence) {
-                    s.resubscribe = true;
-                } else {
-                    ++s.other;
-                }
-            });
+                });
             last_activity = monotonic_us();
             if (!open) {
                 ++closed;

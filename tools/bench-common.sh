@@ -86,6 +86,11 @@ bench_cpu_ticks() {
     awk '{print $14 + $15}' "/proc/$1/stat"
 }
 
+# User and system CPU time (clock ticks) of a process, separated by a blank.
+bench_cpu_split() {
+    awk '{print $14, $15}' "/proc/$1/stat"
+}
+
 # Resident memory of a process in kB.
 bench_rss_kb() {
     awk '/^VmRSS:/ {print $2}' "/proc/$1/status"

@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QAbstractSocket>
+#include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 
@@ -34,6 +37,8 @@ public:
     // The port actually listened on (the stored port, or the system's choice for port 0); 0 while closed.
     quint16 listening_port() const;
     int client_count() const { return static_cast<int>(clients.size()); }
+    // Clients whose frames are written straight to their TCP socket (the others go through QWebSocket).
+    int direct_client_count() const { return static_cast<int>(transports.size()); }
 
     // A client whose unsent output would exceed this is closed: it has stopped reading.
     static constexpr qint64 max_pending_output = 4 * 1024 * 1024;
@@ -148,11 +153,21 @@ private:
     // An undefined value leaves the member out ("data" is then an empty object).
     void notify_keyed(const QString &msg, const QStringList &members, int index, const QJsonValue &value);
     void remove_client(QWebSocket *client);
-    // Switches Nagle's algorithm off on a client's connection, so each notification leaves at once.
-    void send_without_delay(QWebSocket *client);
+    // Finds a new client's TCP socket, switches Nagle's algorithm off on it (each notification leaves at
+    // once) and keeps it for writing frames straight to it.
+    void attach_transport(QWebSocket *client);
+    // One message as every recipient gets it: the text, its UTF-8 size and its finished frame.
+    struct OutgoingMessage {
+        QString text;
+        QByteArray frame;
+        qint64 bytes = 0;
+    };
     // Sends one text frame to a client of the table; a client whose unsent output would pass
     // max_pending_output is dropped instead.
-    void deliver(QWebSocket *client, const QString &text, qint64 bytes);
+    void deliver(QWebSocket *client, const OutgoingMessage &message);
+    // Writes what is pending for one client; flush_pending() does so for every client with frames pending.
+    void flush(QWebSocket *client);
+    void flush_pending();
     // Closes a client that stopped reading and removes it like any disconnection.
     void drop_slow_client(QWebSocket *client);
 
@@ -197,6 +212,15 @@ private:
 
     QWebSocketServer *server;
     QMap<QWebSocket *, QStringList> clients;
+    // The TCP socket under each client, where it could be found (websocket/framewriter.h), and the frames
+    // waiting for the end of the current pass of the event loop.
+    struct Transport {
+        QPointer<QAbstractSocket> socket;
+        QByteArray pending;
+    };
+    QHash<QWebSocket *, Transport> transports;
+    QList<QWebSocket *> flush_queue;
+    bool flush_posted = false;
     CKorvel *console;
     int port = 19552;
 };

@@ -3,6 +3,7 @@
 
 #include "console/ckorvel.h"
 #include "usb/cusbhid.h"
+#include "websocket/framewriter.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
@@ -10,8 +11,11 @@
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QMetaMethod>
+#include <QMetaObject>
 #include <QWebSocket>
 #include <QWebSocketServer>
+
+#include <utility>
 
 CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     : QObject(parent)
@@ -82,11 +86,16 @@ QStringList &CWebSocketInterface::subscriptions(QWebSocket *client)
 void CWebSocketInterface::sendJSON(const QJsonObject &message, const QString &topic, QWebSocket *target)
 {
     // Clients accepted earlier are served whether or not the server still listens: only new connections need it.
-    const QByteArray utf8 = QJsonDocument(message).toJson(QJsonDocument::Indented);
-    const QString text = QString::fromUtf8(utf8);
+    // Serialised once, and framed once for every recipient: the frame carries exactly the UTF-8 that
+    // QWebSocket::sendTextMessage would send for the text.
+    OutgoingMessage out;
+    out.text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Indented));
+    const QByteArray utf8 = out.text.toUtf8();
+    out.bytes = utf8.size();
+    out.frame = korvel::websocket::text_frame(utf8);
 
     if (target) {
-        deliver(target, text, utf8.size());
+        deliver(target, out);
         return;
     }
     // A client may be dropped while sending; walk a copy so the walk itself is never disturbed.
@@ -94,21 +103,62 @@ void CWebSocketInterface::sendJSON(const QJsonObject &message, const QString &to
     for (auto it = recipients.cbegin(); it != recipients.cend(); ++it) {
         if (!topic.isEmpty() && !it.value().contains(topic))
             continue;
-        deliver(it.key(), text, utf8.size());
+        deliver(it.key(), out);
     }
 }
 
-void CWebSocketInterface::deliver(QWebSocket *client, const QString &text, qint64 bytes)
+void CWebSocketInterface::deliver(QWebSocket *client, const OutgoingMessage &message)
 {
     // Only clients still in the table: one dropped earlier in this call is closing and awaits deletion.
     if (!clients.contains(client))
         return;
+    const auto transport = transports.find(client);
+    const qint64 queued = transport != transports.end() ? transport->pending.size() : 0;
     // A client that stopped reading would otherwise let its unsent output grow without limit.
-    if (client->bytesToWrite() + bytes > max_pending_output) {
+    if (client->bytesToWrite() + queued + message.bytes > max_pending_output) {
         drop_slow_client(client);
         return;
     }
-    client->sendTextMessage(text);
+    // The frame goes straight to the connection's TCP socket when it is known and the message fits one frame
+    // (as QWebSocket would send it). Frames for one client within one pass of the event loop leave together,
+    // in one write, once the pass is over.
+    if (transport != transports.end() && transport->socket && client->state() == QAbstractSocket::ConnectedState &&
+        static_cast<quint64>(message.bytes) <= client->outgoingFrameSize()) {
+        if (transport->pending.isEmpty()) {
+            transport->pending = message.frame;
+            flush_queue.append(client);
+            if (!flush_posted) {
+                flush_posted = true;
+                QMetaObject::invokeMethod(this, &CWebSocketInterface::flush_pending, Qt::QueuedConnection);
+            }
+        } else {
+            transport->pending.append(message.frame);
+        }
+        return;
+    }
+    // Otherwise QWebSocket frames it, after what is still pending for the client.
+    flush(client);
+    client->sendTextMessage(message.text);
+}
+
+void CWebSocketInterface::flush(QWebSocket *client)
+{
+    const auto transport = transports.find(client);
+    if (transport == transports.end() || transport->pending.isEmpty())
+        return;
+    const QByteArray frames = std::exchange(transport->pending, QByteArray());
+    // A socket that is gone or no longer connected takes nothing, as QWebSocket would send nothing.
+    if (transport->socket)
+        korvel::websocket::write_frame(*transport->socket, frames);
+}
+
+void CWebSocketInterface::flush_pending()
+{
+    flush_posted = false;
+    const QList<QWebSocket *> queue = std::exchange(flush_queue, {});
+    // Only looked up, never dereferenced: a client removed meanwhile has no transport entry any more.
+    for (QWebSocket *client : queue)
+        flush(client);
 }
 
 void CWebSocketInterface::drop_slow_client(QWebSocket *client)
@@ -128,25 +178,21 @@ void CWebSocketInterface::notify(const QString &msg, const QJsonValue &data, con
 void CWebSocketInterface::remove_client(QWebSocket *client)
 {
     clients.remove(client);
+    transports.remove(client);
     client->disconnect(this);
     client->deleteLater();
     emit connected_clients(client_count());
 }
 
-void CWebSocketInterface::send_without_delay(QWebSocket *client)
+void CWebSocketInterface::attach_transport(QWebSocket *client)
 {
+    QAbstractSocket *tcp = korvel::websocket::transport_of(client, server);
+    if (!tcp)
+        return;
     // Notifications are small frames sent about once a millisecond; with Nagle's algorithm each would wait for
     // the client's acknowledgement of the one before (tens of milliseconds with delayed acknowledgements).
-    // QWebSocket does not offer its TCP socket's options; the socket is a descendant of the server (or, in
-    // other Qt versions, of the connection), known by its peer.
-    QList<QAbstractSocket *> sockets = client->findChildren<QAbstractSocket *>();
-    sockets += server->findChildren<QAbstractSocket *>();
-    for (QAbstractSocket *tcp : std::as_const(sockets)) {
-        if (tcp->peerPort() == client->peerPort() && tcp->peerAddress() == client->peerAddress()) {
-            tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-            return;
-        }
-    }
+    tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    transports.insert(client, Transport{tcp, QByteArray()});
 }
 
 void CWebSocketInterface::onNewConnection()
@@ -160,7 +206,7 @@ void CWebSocketInterface::onNewConnection()
     // No command comes near this; a larger message closes the connection with "message too big" (1009).
     client->setMaxAllowedIncomingFrameSize(max_incoming_message);
     client->setMaxAllowedIncomingMessageSize(max_incoming_message);
-    send_without_delay(client);
+    attach_transport(client);
     connect(client, &QWebSocket::textMessageReceived, this, &CWebSocketInterface::processTextMessage);
     connect(client, &QWebSocket::disconnected, this, &CWebSocketInterface::socketDisconnected);
     clients.insert(client, QStringList());

@@ -72,7 +72,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         switch (head & 3) {
         case 0:
         case 1: {
-            const size_t length = i < size ? std::min<size_t>(data[i++], size - i) : 0;
+            size_t length = 0;
+            if (i < size) {
+                length = data[i++];
+                length = std::min(length, size - i);
+            }
             const QByteArray bytes(reinterpret_cast<const char *>(data + i), qsizetype(length));
             i += length;
             if ((head & 3) == 1) {

@@ -1,0 +1,181 @@
+#!/usr/bin/env bash
+# Reproduces every figure of docs/performance.md. Builds the bench tree (build-bench, RelWithDebInfo) first.
+#
+#   tools/bench.sh machine      the machine, the load, the Qt version
+#   tools/bench.sh reports      reports per second through on_data_ready (Google Benchmark)
+#   tools/bench.sh callgrind    instructions per report (valgrind callgrind), stable on shared machines
+#   tools/bench.sh e2e [SECS]   the application at 1000 metering reports/s plus a state change every 10 ms,
+#                               1, 10 and 100 subscribed clients: delivery, latency, CPU, memory (default 30 s)
+#   tools/bench.sh idle         CPU with the link open and no traffic; with auto-connect and no console
+#   tools/bench.sh commands     WebSocket command to hid_write, idle and under the 100-client load
+#   tools/bench.sh all          all of the above
+#   BENCH_CLIENTS="1 10 100"    the client counts of e2e and callgrind
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
+
+clients_list=${BENCH_CLIENTS:-"1 10 100"}
+hz=$(getconf CLK_TCK)
+# The ON command of module 1 with "toggle", as the console receives it.
+on_toggle_report=04050002000000000000
+
+machine() {
+    echo "machine: $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(free -m | awk '/^Mem:/ {print $2}') MB"
+    echo "kernel: $(uname -r); Qt $(dpkg-query -W -f '${Version}' qt6-base-dev 2>/dev/null || echo '?'); $(g++ --version | head -n 1)"
+    echo "load: $(uptime | sed 's/.*load average/load average/')"
+}
+
+reports() {
+    bench_build_targets korvel-bench-reports
+    QT_QPA_PLATFORM=offscreen "$bench_build/bench/korvel-bench-reports" --benchmark_repetitions=3 \
+        --benchmark_report_aggregates_only=true --benchmark_min_time=2
+}
+
+# callgrind_case KIND CLIENTS COUNT: instructions per report, whole pass and on_data_ready alone.
+callgrind_case() {
+    local kind=$1 clients=$2 count=$3 out
+    out=$(mktemp -d)
+    QT_QPA_PLATFORM=offscreen valgrind --tool=callgrind --separate-threads=yes --collect-atstart=no \
+        --toggle-collect='*run_reports*' --callgrind-out-file="$out/cg.out" \
+        "$bench_build/bench/korvel-report-cost" "$kind" "$clients" "$count" >"$out/stdout" 2>"$out/stderr" || {
+        cat "$out/stderr" >&2
+        return 1
+    }
+    # The main thread's file is the first one.
+    local main
+    main=$(ls "$out"/cg.out-* | sort | head -n 1)
+    local total decode
+    total=$(awk '/^totals:/ {print $2}' "$main")
+    decode=$(callgrind_annotate --inclusive=yes "$main" 2>/dev/null | grep -m1 'CKorvel::on_data_ready' |
+        awk '{gsub(",", "", $1); print $1}')
+    printf "%-9s clients=%-3s reports=%-5s Ir/report=%-8s on_data_ready Ir/report=%s\n" "$kind" "$clients" "$count" \
+        $((total / count)) $((${decode:-0} / count))
+    rm -rf "$out"
+}
+
+callgrind() {
+    bench_build_targets korvel-report-cost
+    callgrind_case equal 0 5000
+    callgrind_case change 1 2000
+    for n in $clients_list; do
+        callgrind_case metering "$n" $((n >= 100 ? 500 : 2000))
+    done
+}
+
+# e2e_case CLIENTS SECONDS
+e2e_case() {
+    local clients=$1 seconds=$2 work delay=5000
+    local count=$((seconds * 1000))
+    work=$(mktemp -d)
+    bench_pick_ports
+    KORVEL_BENCH=1 KORVEL_BENCH_METERING_HZ=1000 KORVEL_BENCH_STATE_PERIOD_MS=10 KORVEL_BENCH_START_DELAY_MS=$delay \
+        KORVEL_BENCH_METERING_COUNT=$count KORVEL_BENCH_STATS="$work/stats" bench_start_app "$work"
+    local pid=$BENCH_APP_PID started
+    started=$(date +%s.%N)
+    "$bench_build/bench/korvel-wsload" --port "$BENCH_WS_PORT" --clients "$clients" --expect "$count" \
+        --timeout $((seconds + 60)) >"$work/load" 2>"$work/load.err" &
+    local load=$!
+    # CPU over the middle of the run: from 2 s after the meters start to 2 s before they stop.
+    sleep "$(echo "$started + $delay / 1000 + 2 - $(date +%s.%N)" | bc)"
+    local t0 u0 s0 t1 u1 s1 rss peak=0
+    t0=$(date +%s.%N)
+    read -r u0 s0 < <(bench_cpu_split "$pid")
+    for _ in $(seq $((seconds - 4))); do
+        sleep 1
+        rss=$(bench_rss_kb "$pid")
+        peak=$((rss > peak ? rss : peak))
+    done
+    t1=$(date +%s.%N)
+    read -r u1 s1 < <(bench_cpu_split "$pid")
+    local status=0
+    wait "$load" || status=1
+    echo "e2e clients=$clients $(cat "$work/load") cpu_percent=$(echo "scale=1; 100 * ($u1 + $s1 - $u0 - $s0) / $hz / ($t1 - $t0)" | bc) user_percent=$(echo "scale=1; 100 * ($u1 - $u0) / $hz / ($t1 - $t0)" | bc) system_percent=$(echo "scale=1; 100 * ($s1 - $s0) / $hz / ($t1 - $t0)" | bc) rss_kb_end=$rss rss_kb_peak=$peak console_sent=$(awk '/metering_read/ {print $2}' "$work/stats")"
+    bench_stop_app "$pid" || {
+        echo "the application died" >&2
+        status=1
+    }
+    rm -rf "$work"
+    return $status
+}
+
+e2e() {
+    local seconds=${1:-30}
+    bench_build_targets korvel-control-emulated korvel-wsload
+    machine
+    local status=0
+    for n in $clients_list; do
+        e2e_case "$n" "$seconds" || status=1
+    done
+    return $status
+}
+
+# idle_case LABEL SECONDS: CPU of an application started with the caller's environment, after 3 s.
+idle_case() {
+    local label=$1 seconds=$2 work
+    work=$(mktemp -d)
+    bench_pick_ports
+    bench_start_app "$work"
+    local pid=$BENCH_APP_PID
+    sleep 3
+    local t0 c0 t1 c1
+    t0=$(date +%s.%N)
+    c0=$(bench_cpu_ticks "$pid")
+    sleep "$seconds"
+    t1=$(date +%s.%N)
+    c1=$(bench_cpu_ticks "$pid")
+    local connected
+    connected=$(grep -c "USB Connected" "$work/app.log" || true)
+    echo "idle $label: cpu_percent=$(echo "scale=2; 100 * ($c1 - $c0) / $hz / ($t1 - $t0)" | bc) over ${seconds}s rss_kb=$(bench_rss_kb "$pid") usb_connected_lines=$connected"
+    bench_stop_app "$pid"
+    rm -rf "$work"
+}
+
+idle() {
+    local seconds=${1:-30}
+    bench_build_targets korvel-control-emulated
+    KORVEL_EMULATOR_PANEL=0 KORVEL_EMULATOR_METERING_HZ=0 idle_case "link open, no traffic" "$seconds"
+    KORVEL_EMULATOR_PANEL=0 KORVEL_EMULATOR_ABSENT=1 idle_case "auto-connect, no console" "$seconds"
+}
+
+# commands_case CLIENTS METERING_HZ
+commands_case() {
+    local clients=$1 rate=$2 work
+    work=$(mktemp -d)
+    bench_pick_ports
+    KORVEL_BENCH=1 KORVEL_BENCH_METERING_HZ=$rate KORVEL_BENCH_STATE_PERIOD_MS=$((rate > 0 ? 10 : 0)) \
+        KORVEL_BENCH_WRITE_LOG="$work/writes" bench_start_app "$work"
+    local pid=$BENCH_APP_PID
+    sleep 1
+    echo "commands clients=$clients metering_hz=$rate $("$bench_build/bench/korvel-wsload" --port "$BENCH_WS_PORT" \
+        --clients "$clients" --timeout 60 --commands 1000 --command-interval-ms 7 --command-delay-ms 1000 \
+        --write-log "$work/writes" --command-report "$on_toggle_report" 2>/dev/null)"
+    bench_stop_app "$pid"
+    rm -rf "$work"
+}
+
+commands() {
+    bench_build_targets korvel-control-emulated korvel-wsload
+    commands_case 1 0
+    commands_case 100 1000
+}
+
+case "${1:-all}" in
+machine) machine ;;
+reports) reports ;;
+callgrind) callgrind ;;
+e2e) e2e "${2:-30}" ;;
+idle) idle "${2:-30}" ;;
+commands) commands ;;
+all)
+    machine
+    reports
+    callgrind
+    e2e 30
+    idle 30
+    commands
+    machine
+    ;;
+*)
+    sed -n '2,13p' "$0"
+    exit 2
+    ;;
+esac
