@@ -113,7 +113,8 @@ QString DevToolsBrowser::wait_for_debugger_url(int timeout_ms)
     QString found;
     wait_until(
         [&] {
-            QNetworkReply *reply = network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
+            QNetworkReply *reply =
+                network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
             QEventLoop loop;
             connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
             QTimer::singleShot(2000, &loop, &QEventLoop::quit);
@@ -153,18 +154,20 @@ QJsonValue DevToolsBrowser::evaluate(const QString &expression, int timeout_ms)
 
 bool DevToolsBrowser::click(const QString &selector)
 {
-    const QJsonValue box = evaluate(
-        QStringLiteral("(() => { const r = document.querySelector(%1).getBoundingClientRect();"
-                       " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()")
-            .arg(QString::fromUtf8(QJsonDocument(QJsonArray{selector}).toJson(QJsonDocument::Compact)).mid(1).chopped(1)));
+    const QJsonValue box =
+        evaluate(QStringLiteral("(() => { const r = document.querySelector(%1).getBoundingClientRect();"
+                                " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()")
+                     .arg(QString::fromUtf8(QJsonDocument(QJsonArray{selector}).toJson(QJsonDocument::Compact))
+                              .mid(1)
+                              .chopped(1)));
     if (!box.isObject())
         return false;
     const double x = box[QLatin1String("x")].toDouble();
     const double y = box[QLatin1String("y")].toDouble();
     for (const char *type : {"mousePressed", "mouseReleased"}) {
-        const QJsonObject reply = command("Input.dispatchMouseEvent",
-                                          {{"type", type}, {"x", x}, {"y", y}, {"button", "left"}, {"clickCount", 1}},
-                                          10000);
+        const QJsonObject reply =
+            command("Input.dispatchMouseEvent",
+                    {{"type", type}, {"x", x}, {"y", y}, {"button", "left"}, {"clickCount", 1}}, 10000);
         if (reply.isEmpty() || reply.contains(QLatin1String("error")))
             return false;
     }
