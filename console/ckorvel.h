@@ -1,10 +1,18 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QMap>
 #include <QObject>
 
+#include <initializer_list>
+
 class CUSBHID;
+
+namespace korvel {
+// A configuration item that a read-modify-write command sets: its report and where its fields lie.
+struct ConfigItem;
+} // namespace korvel
 
 // The console protocol object: encodes every command into its 10-byte output report, sends the start-up
 // requests when the link opens, and decodes every input report into the report cache and typed events.
@@ -58,7 +66,8 @@ public:
     void config_mic_on(int trigger);
 
     // Read-modify-write commands: a field given as -1 (the threshold: 1) keeps the value the console last
-    // reported; member 255 expands to every member when a field has to be filled from the cache.
+    // reported; member 255 expands to every member when a field has to be filled from the cache. A member whose
+    // missing field the console has not reported (no entry, or one too short) is not written.
     void config_cue(int cue, int color_on, int color_off);
     void config_cue_reset(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader,
                           int reset_by_on, int reset_by_fader_and_on);
@@ -129,7 +138,21 @@ public slots:
 private:
     // Builds the 10-byte report: length byte 2 + argument count, the type byte, the arguments, zeros.
     void send(unsigned char type, std::initializer_list<int> args);
+    void send(unsigned char type, const int *args, int count);
+
+    void read_modify_write(const korvel::ConfigItem &item, int member, std::initializer_list<int> fields);
+    void write_item(const korvel::ConfigItem &item, int member, const int *fields);
+
+    // Replaces the cache entry of id with payload, reusing the entry's storage.
+    void store(unsigned char id, QByteArrayView payload);
+    // The LED colour or blink table, created zero-filled at its full size where missing or short.
+    QByteArray &led_table(unsigned char id);
+    // An LED state report (announce) or echo (silent) of type 0xC2/0x82 or 0xC3/0x83.
+    void apply_led(unsigned char id, QByteArrayView payload, bool announce);
+    void decode_metering(QByteArrayView payload);
 
     CUSBHID *usb;
     ReportCache cache;
+    // Counts the closes of the link, so a report whose slots closed the link leaves the emptied cache alone.
+    quint64 cache_generation = 0;
 };

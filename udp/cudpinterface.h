@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QMap>
 #include <QObject>
 #include <QString>
@@ -27,6 +28,11 @@ public:
     // The port the socket is bound to (the system's choice for port 0); 0 while unbound.
     quint16 bound_port() const;
 
+    // Every datagram in either direction starts with these two bytes.
+    static constexpr char marker = static_cast<char>(0xA0);
+    // Type byte of a level-meter report: these go to the metering port only.
+    static constexpr char metering_type = static_cast<char>(0xF0);
+
 signals:
     void nClientsConnected(int n);
 
@@ -35,9 +41,20 @@ public slots:
     void on_udp_data_ready();
 
 private:
+    struct Client {
+        // Kept beside the text key so forwarding a report needs no address parsing.
+        QHostAddress address;
+        // (Re)started by the client's last valid datagram.
+        QElapsedTimer last_heard;
+    };
+
+    void handle_datagram(const QByteArray &datagram, const QHostAddress &sender);
+    void refresh_client(const QHostAddress &sender);
+
     CUSBHID *usb;
     QUdpSocket *socket;
-    QMap<QString, QElapsedTimer> clients;
+    // Keyed by the dotted IPv4 text, so clients are served in ascending text order.
+    QMap<QString, Client> clients;
     int metering_port = 19548;
     int configuration_port = 19549;
     int custom_port = 19550;

@@ -16,9 +16,12 @@ constexpr int api_version_major = 0;
 constexpr int api_version_minor = 2;
 constexpr int api_version_patch = 0;
 
-QJsonObject reply(const QString &msg, const QJsonValue &data)
+// Sends a query's answer to the client that asked, and to nobody else. A null target would make sendJSON
+// deliver to every client, so a reply without a sender goes nowhere.
+void reply(CWebSocketInterface &websocket, QWebSocket *client, const QString &msg, const QJsonValue &data)
 {
-    return QJsonObject{{"data", data}, {"msg", msg}};
+    if (client)
+        websocket.sendJSON(QJsonObject{{"data", data}, {"msg", msg}}, QString(), client);
 }
 } // namespace
 
@@ -100,13 +103,17 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
     return (this->*handler)(client, request.value(QLatin1String("data")), error);
 }
 
+// The subscription commands act on the sender's entry of the client table and never create one: an entry for
+// a connection the server did not accept (or already released) would linger and be written to by every
+// broadcast.
 int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, QString &)
 {
-    const auto add = [this, client](const QString &topic) {
-        if (korvel::lookup_word(korvel::topic_names, topic) < 0)
-            return;
-        QStringList &list = subscriptions(client);
-        if (!list.contains(topic))
+    const auto entry = clients.find(client);
+    if (entry == clients.end())
+        return 0;
+    QStringList &list = *entry;
+    const auto add = [&list](const QString &topic) {
+        if (korvel::lookup_word(korvel::topic_names, topic) >= 0 && !list.contains(topic))
             list.append(topic);
     };
     if (data.isArray()) {
@@ -122,14 +129,17 @@ int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, Q
 
 int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data, QString &)
 {
+    const auto entry = clients.find(client);
+    if (entry == clients.end())
+        return 0;
+    QStringList &list = *entry;
     if (data.isArray()) {
         for (const QJsonValue &element : data.toArray()) {
             if (element.isString())
-                subscriptions(client).removeAll(element.toString());
+                list.removeAll(element.toString());
         }
     } else if (data.isString()) {
         const QString topic = data.toString();
-        QStringList &list = subscriptions(client);
         list.removeAll(topic);
         // "*" empties the list only as a plain string, not inside an array.
         if (topic == QLatin1String("*"))
@@ -140,13 +150,13 @@ int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data,
 
 int CWebSocketInterface::get_subscriptions(QWebSocket *client, const QJsonValue &, QString &)
 {
-    sendJSON(reply("subscriptions", QJsonArray::fromStringList(subscriptions(client))), QString(), client);
+    reply(*this, client, "subscriptions", QJsonArray::fromStringList(clients.value(client)));
     return 0;
 }
 
 int CWebSocketInterface::get_topics(QWebSocket *client, const QJsonValue &, QString &)
 {
-    sendJSON(reply("topics", QJsonArray::fromStringList(korvel::topic_names)), QString(), client);
+    reply(*this, client, "topics", QJsonArray::fromStringList(korvel::topic_names));
     return 0;
 }
 
@@ -154,7 +164,7 @@ int CWebSocketInterface::get_api_version(QWebSocket *client, const QJsonValue &,
 {
     const QString version =
         QStringLiteral("%1.%2.%3").arg(api_version_major).arg(api_version_minor).arg(api_version_patch);
-    sendJSON(reply("api_version", version), QString(), client);
+    reply(*this, client, "api_version", version);
     return 0;
 }
 
@@ -162,7 +172,7 @@ int CWebSocketInterface::get_config_reply(QWebSocket *client, const QJsonValue &
 {
     QJsonObject data;
     get_config(data);
-    sendJSON(reply("config", data), QString(), client);
+    reply(*this, client, "config", data);
     return 0;
 }
 
@@ -170,7 +180,7 @@ int CWebSocketInterface::get_states_reply(QWebSocket *client, const QJsonValue &
 {
     QJsonObject data;
     get_states(data);
-    sendJSON(reply("states", data), QString(), client);
+    reply(*this, client, "states", data);
     return 0;
 }
 
@@ -179,7 +189,7 @@ int CWebSocketInterface::get_all(QWebSocket *client, const QJsonValue &, QString
     QJsonObject data;
     get_config(data);
     get_states(data);
-    sendJSON(reply("all", data), QString(), client);
+    reply(*this, client, "all", data);
     return 0;
 }
 
@@ -187,7 +197,9 @@ int CWebSocketInterface::get_firmware_reply(QWebSocket *client, const QJsonValue
 {
     QJsonObject data;
     get_firmware(data);
-    // The version string itself, not an object.
-    sendJSON(reply("firmware", data.value(QLatin1String("firmware"))), QString(), client);
+    // The version string itself, not an object. Should the builder leave it out, "data" is null rather than
+    // missing (an undefined value would drop the member from the reply).
+    const QJsonValue version = data.value(QLatin1String("firmware"));
+    reply(*this, client, "firmware", version.isUndefined() ? QJsonValue() : version);
     return 0;
 }

@@ -1,0 +1,305 @@
+// The frame of every client message (link check, parsing, "msg"), and the subscription and query commands as a
+// real client sees them over a loopback connection.
+#include "tst_dispatcher_rig.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+#include <QWebSocket>
+
+using emulator::EmulatedDevice;
+
+namespace {
+
+// A client connected to the rig's server on a port of the system's choosing.
+struct LoopbackClient {
+    QWebSocket socket;
+    QSignalSpy received{&socket, &QWebSocket::textMessageReceived};
+
+    bool connect_to(CWebSocketInterface &websocket)
+    {
+        websocket.setPort(0);
+        if (!websocket.is_listening() || websocket.listening_port() == 0)
+            return false;
+        QSignalSpy connected(&socket, &QWebSocket::connected);
+        socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(websocket.listening_port())));
+        return connected.wait(5000) || connected.count() == 1;
+    }
+    // Sends one message and returns the next text that arrives (empty when none comes).
+    QString ask(const QString &message)
+    {
+        const qsizetype before = received.count();
+        socket.sendTextMessage(message);
+        if (received.count() == before && !received.wait(5000))
+            return QString();
+        return received.at(before).at(0).toString();
+    }
+};
+
+QString envelope(const char *msg, const char *data_json)
+{
+    // Indented, keys in ascending order: the form every message to a client takes.
+    return QStringLiteral("{\n    \"data\": %1,\n    \"msg\": \"%2\"\n}\n")
+        .arg(QLatin1String(data_json), QLatin1String(msg));
+}
+
+const char *const metering_only = "[\n        \"metering\"\n    ]";
+const char *const empty_array = "[\n    ]";
+
+} // namespace
+
+class TestDispatcherFrame : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { EmulatedDevice::instance().reset(); }
+
+    void unplugged_refuses_everything_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::newRow("get_api_version") << QString::fromUtf8(R"({"msg": "get_api_version"})");
+        QTest::newRow("set_on") << QString::fromUtf8(R"({"msg": "set_on", "data": {"mod1": "on"}})");
+        QTest::newRow("subscribe") << QString::fromUtf8(R"({"msg": "subscribe", "data": "metering"})");
+        QTest::newRow("syntax error") << QString::fromUtf8(R"({"msg": "get_topics",})");
+        QTest::newRow("no msg") << QString::fromUtf8("[1, 2]");
+        QTest::newRow("unknown command") << QString::fromUtf8(R"({"msg": "GET_TOPICS"})");
+        QTest::newRow("empty") << QString::fromUtf8("");
+    }
+
+    void unplugged_refuses_everything()
+    {
+        QFETCH(QString, message);
+        DispatcherRig never_opened;
+        QString error;
+        QCOMPARE(never_opened.websocket.parseJSON(nullptr, message, error), -1);
+        QCOMPARE(error, QStringLiteral("Device USB not connected!"));
+
+        DispatcherRig closed;
+        QVERIFY(closed.open());
+        QCOMPARE(closed.link.stop(), 0);
+        EmulatedDevice::instance().clear_writes();
+        error.clear();
+        QCOMPARE(closed.websocket.parseJSON(nullptr, message, error), -1);
+        QCOMPARE(error, QStringLiteral("Device USB not connected!"));
+        QVERIFY(EmulatedDevice::instance().writes().isEmpty());
+    }
+
+    void refused_frames_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("error_start");
+        QTest::addColumn<bool>("whole");
+        const QString syntax = QStringLiteral("JSON syntax error, ");
+        const QString no_msg = QStringLiteral("key not found: 'msg'");
+        QTest::newRow("trailing comma") << QString::fromUtf8(R"({"msg": "get_topics",})") << syntax << false;
+        QTest::newRow("empty text") << QString::fromUtf8("") << syntax << false;
+        QTest::newRow("unterminated") << QString::fromUtf8(R"({"msg": "set_on", "data": {)") << syntax << false;
+        QTest::newRow("top-level number") << QString::fromUtf8("5") << syntax << false;
+        QTest::newRow("top-level string") << QString::fromUtf8(R"("get_topics")") << syntax << false;
+        QTest::newRow("NaN literal") << QString::fromUtf8(
+                                            R"({"msg": "set_config_gpo", "data": {"gpo1": {"time": NaN}}})")
+                                     << syntax << false;
+        QTest::newRow("number overflow") << QString::fromUtf8(
+                                                R"({"msg": "set_config_gpo", "data": {"gpo1": {"time": 1e999}}})")
+                                         << syntax << false;
+        QTest::newRow("garbage after object") << QString::fromUtf8(R"({"msg": "get_topics"} x)") << syntax << false;
+        QTest::newRow("array") << QString::fromUtf8("[1, 2]") << no_msg << true;
+        QTest::newRow("empty array") << QString::fromUtf8("[]") << no_msg << true;
+        QTest::newRow("empty object") << QString::fromUtf8("{}") << no_msg << true;
+        QTest::newRow("data only") << QString::fromUtf8(R"({"data": {"mod1": "on"}})") << no_msg << true;
+        QTest::newRow("msg letter case") << QString::fromUtf8(R"({"MSG": "get_topics"})") << no_msg << true;
+        QTest::newRow("msg nested") << QString::fromUtf8(R"({"data": {"msg": "get_topics"}})") << no_msg << true;
+    }
+
+    void refused_frames()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, error_start);
+        QFETCH(bool, whole);
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        EmulatedDevice::instance().clear_writes();
+        QString error;
+        QCOMPARE(rig.websocket.parseJSON(nullptr, message, error), -1);
+        if (whole) {
+            QCOMPARE(error, error_start);
+        } else {
+            QVERIFY2(error.startsWith(error_start), qPrintable(error));
+            // The parser's own description follows.
+            QVERIFY(error.size() > error_start.size());
+        }
+        QVERIFY(EmulatedDevice::instance().writes().isEmpty());
+    }
+
+    void ignored_messages_data()
+    {
+        QTest::addColumn<QString>("message");
+        QTest::newRow("msg 5") << QString::fromUtf8(R"({"msg": 5})");
+        QTest::newRow("msg capitals") << QString::fromUtf8(R"({"msg": "GET_TOPICS"})");
+        QTest::newRow("msg null") << QString::fromUtf8(R"({"msg": null})");
+        QTest::newRow("msg true") << QString::fromUtf8(R"({"msg": true})");
+        QTest::newRow("msg array") << QString::fromUtf8(R"({"msg": ["set_on"], "data": {"mod1": "on"}})");
+        QTest::newRow("msg object") << QString::fromUtf8(R"({"msg": {"set_on": 1}})");
+        QTest::newRow("msg letter case of a command")
+            << QString::fromUtf8(R"({"msg": "Set_On", "data": {"mod1": "on"}})");
+        QTest::newRow("msg with a space") << QString::fromUtf8(R"({"msg": "set_on ", "data": {"mod1": "on"}})");
+        QTest::newRow("msg empty") << QString::fromUtf8(R"({"msg": ""})");
+        QTest::newRow("unknown command") << QString::fromUtf8(R"({"msg": "set_everything", "data": {"mod1": "on"}})");
+    }
+
+    // Answered with nothing at all: result 0, error untouched, no report; over a connection, no reply.
+    void ignored_messages()
+    {
+        QFETCH(QString, message);
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        EmulatedDevice::instance().clear_writes();
+        QString error = QStringLiteral("untouched");
+        QCOMPARE(rig.websocket.parseJSON(nullptr, message, error), 0);
+        QCOMPARE(error, QStringLiteral("untouched"));
+        QVERIFY(EmulatedDevice::instance().writes().isEmpty());
+
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+        client.socket.sendTextMessage(message);
+        // Messages are handled in order, so the first text back answers the second message.
+        QCOMPARE(client.ask(R"({"msg": "get_api_version"})"), envelope("api_version", "\"0.2.0\""));
+        QCOMPARE(client.received.count(), 1);
+    }
+
+    // Queries and subscriptions without a connection behind them touch nothing and answer nobody.
+    void senderless_queries_and_subscriptions()
+    {
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        LoopbackClient other;
+        QVERIFY(other.connect_to(rig.websocket));
+        QTRY_COMPARE(rig.websocket.client_count(), 1);
+        EmulatedDevice::instance().clear_writes();
+
+        QString error = QStringLiteral("untouched");
+        for (const char *message :
+             {R"({"msg": "subscribe", "data": "metering"})", R"({"msg": "unsubscribe", "data": "*"})",
+              R"({"msg": "get_subscriptions"})", R"({"msg": "get_topics"})", R"({"msg": "get_api_version"})",
+              R"({"msg": "get_config"})", R"({"msg": "get_states"})", R"({"msg": "get_all"})",
+              R"({"msg": "get_firmware"})"}) {
+            QCOMPARE(rig.websocket.parseJSON(nullptr, QLatin1String(message), error), 0);
+        }
+        QCOMPARE(error, QStringLiteral("untouched"));
+        QCOMPARE(rig.websocket.client_count(), 1);
+        QVERIFY(EmulatedDevice::instance().writes().isEmpty());
+        // The connected client got none of those answers: its own question is answered first.
+        QCOMPARE(other.ask(R"({"msg": "get_topics"})"), envelope("topics", metering_only));
+        QCOMPARE(other.received.count(), 1);
+    }
+
+    void queries_answer_the_sender()
+    {
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        rig.feed({input("05 C1 01 04 0C")});
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+
+        QCOMPARE(client.ask(R"({"msg": "get_api_version", "data": 17})"), envelope("api_version", "\"0.2.0\""));
+        QCOMPARE(client.ask(R"({"msg": "get_topics"})"), envelope("topics", metering_only));
+        QCOMPARE(client.ask(R"({"msg": "get_firmware"})"), envelope("firmware", "\"1.4.12\""));
+        QCOMPARE(client.ask(R"({"msg": "set_on", "data": {"mod9": "on"}})"),
+                 envelope("error", "\"invalid key: 'data.mod9'\""));
+    }
+
+    // A command from a connection reaches the console and is not answered; a refused one is answered to its
+    // sender with the refusal, after the reports of the keys before the refused one.
+    void commands_from_a_client()
+    {
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+        EmulatedDevice::instance().clear_writes();
+
+        client.socket.sendTextMessage(R"({"msg": "set_on", "data": {"mod1": "on"}})");
+        QCOMPARE(client.ask(R"({"msg": "set_cue", "data": {"aux": "on", "mod0": "on"}})"),
+                 envelope("error", "\"invalid key: 'data.mod0'\""));
+        QCOMPARE(client.received.count(), 1);
+        QCOMPARE(EmulatedDevice::instance().writes(), (QByteArrayList{written("04 05 00 01"), written("04 06 08 01")}));
+    }
+
+    void get_all_joins_config_and_states()
+    {
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        rig.feed({input("05 C1 02 0A 07"), input("0A E0 00 01 00 00 00 00 00 00"), input("07 DC EC 05 01 02 01")});
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+
+        const QJsonObject config = QJsonDocument::fromJson(client.ask(R"({"msg": "get_config"})").toUtf8()).object();
+        const QJsonObject states = QJsonDocument::fromJson(client.ask(R"({"msg": "get_states"})").toUtf8()).object();
+        const QJsonObject all = QJsonDocument::fromJson(client.ask(R"({"msg": "get_all"})").toUtf8()).object();
+        QCOMPARE(config.value("msg").toString(), QStringLiteral("config"));
+        QCOMPARE(states.value("msg").toString(), QStringLiteral("states"));
+        QCOMPARE(all.value("msg").toString(), QStringLiteral("all"));
+        QVERIFY(config.value("data").isObject());
+        QVERIFY(states.value("data").isObject());
+
+        QJsonObject joined = config.value("data").toObject();
+        const QJsonObject state_data = states.value("data").toObject();
+        for (auto it = state_data.begin(); it != state_data.end(); ++it)
+            joined.insert(it.key(), it.value());
+        QVERIFY(!joined.isEmpty());
+        QCOMPARE(all.value("data").toObject(), joined);
+    }
+
+    void subscriptions()
+    {
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+        const QString get = QStringLiteral(R"({"msg": "get_subscriptions"})");
+
+        QCOMPARE(client.ask(get), envelope("subscriptions", empty_array));
+        // A known topic, a word that is no topic and a number: only the topic is taken, and nothing is answered.
+        client.socket.sendTextMessage(R"({"msg": "subscribe", "data": ["metering", "weather", 7]})");
+        QCOMPARE(client.ask(get), envelope("subscriptions", metering_only));
+        client.socket.sendTextMessage(R"({"msg": "subscribe", "data": ["metering", "weather", 7]})");
+        QCOMPARE(client.ask(get), envelope("subscriptions", metering_only));
+        // "*" inside an array is just a word that is not subscribed.
+        client.socket.sendTextMessage(R"({"msg": "unsubscribe", "data": ["*"]})");
+        QCOMPARE(client.ask(get), envelope("subscriptions", metering_only));
+        client.socket.sendTextMessage(R"({"msg": "unsubscribe", "data": "*"})");
+        QCOMPARE(client.ask(get), envelope("subscriptions", empty_array));
+        client.socket.sendTextMessage(R"({"msg": "subscribe", "data": "metering"})");
+        QCOMPARE(client.ask(get), envelope("subscriptions", metering_only));
+        client.socket.sendTextMessage(R"({"msg": "unsubscribe", "data": {"topic": "metering"}})");
+        QCOMPARE(client.ask(get), envelope("subscriptions", metering_only));
+        client.socket.sendTextMessage(R"({"msg": "unsubscribe", "data": ["metering"]})");
+        QCOMPARE(client.ask(get), envelope("subscriptions", empty_array));
+        client.socket.sendTextMessage(R"({"msg": "subscribe", "data": "Metering"})");
+        QCOMPARE(client.ask(get), envelope("subscriptions", empty_array));
+        // Every message above but the queries went unanswered.
+        QCOMPARE(client.received.count(), 9);
+    }
+
+    // Each client has its own list.
+    void subscriptions_are_per_client()
+    {
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        LoopbackClient first;
+        QVERIFY(first.connect_to(rig.websocket));
+        LoopbackClient second;
+        second.socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(rig.websocket.listening_port())));
+        QTRY_COMPARE(rig.websocket.client_count(), 2);
+
+        first.socket.sendTextMessage(R"({"msg": "subscribe", "data": "metering"})");
+        QCOMPARE(first.ask(R"({"msg": "get_subscriptions"})"), envelope("subscriptions", metering_only));
+        QCOMPARE(second.ask(R"({"msg": "get_subscriptions"})"), envelope("subscriptions", empty_array));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestDispatcherFrame)
+#include "tst_dispatcher_frame.moc"
