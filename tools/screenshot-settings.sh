@@ -15,6 +15,7 @@ mkdir -p "$(dirname "$output")"
 # A settings store of its own: the picture shows the first-start state, and the user's settings stay untouched.
 config=$(mktemp -d)
 trap 'rm -rf "$config"' EXIT
-XDG_CONFIG_HOME=$config QT_QPA_PLATFORM=xcb \
+mkdir -m 700 "$config/runtime"
+XDG_CONFIG_HOME=$config XDG_RUNTIME_DIR=$config/runtime QT_QPA_PLATFORM=xcb \
     xvfb-run --auto-servernum --server-args="-screen 0 1024x768x24 -nolisten tcp" \
     "$build/tests/e2e/screenshot/korvel-screenshot" "$output"

@@ -9,7 +9,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -72,8 +71,8 @@ bool DevToolsBrowser::open(const QString &url, int timeout_ms)
     process.setProgram(browser);
     process.setArguments({"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                           "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                          "--disable-dev-shm-usage", "--window-size=1200,800", "--remote-debugging-port=0",
-                          "--user-data-dir=" + profile.path(), url});
+                          "--disable-dev-shm-usage", "--log-level=3", "--window-size=1200,800",
+                          "--remote-debugging-port=0", "--user-data-dir=" + profile.path(), url});
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start();
     if (!process.waitForStarted(10000)) {
@@ -149,6 +148,10 @@ QJsonValue DevToolsBrowser::evaluate(const QString &expression, int timeout_ms)
 {
     const QJsonObject reply = command(
         "Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", true}}, timeout_ms);
+    // A script that threw answers undefined; what it threw is kept for the test's message.
+    const QJsonValue exception = reply[QLatin1String("result")][QLatin1String("exceptionDetails")];
+    if (exception.isObject())
+        last_error = exception[QLatin1String("exception")][QLatin1String("description")].toString();
     return reply[QLatin1String("result")][QLatin1String("result")][QLatin1String("value")];
 }
 

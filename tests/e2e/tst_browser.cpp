@@ -83,6 +83,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             browser.evaluate("document.getElementById('fader-mod5').classList.contains('active')").toBool(),
             browser_timeout_ms);
+
+        // Module 5 is on air now: the page's programme meter moves off the bottom once the meters run.
+        app.model.set_metering_rate(50);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            browser.evaluate("document.querySelector('#meter-pgm_left .fill').style.height").toString() != "0%",
+            browser_timeout_ms);
+        app.model.set_metering_rate(0);
     }
 
 private:
