@@ -5,12 +5,13 @@
 #include "emulator/emulateddevice.h"
 #include "usb/cusbhid.h"
 
-#include <QCoreApplication>
 #include <QNetworkDatagram>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 namespace e2e {
 

@@ -6,6 +6,7 @@
 #include <QJsonValue>
 #include <QStringList>
 
+#include <algorithm>
 #include <initializer_list>
 
 using namespace korvel;

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QUrl>
 
+#include <algorithm>
+
 namespace e2e {
 
 namespace {

@@ -15,6 +15,8 @@
 #include <QLabel>
 #include <QTest>
 
+#include <cmath>
+
 using e2e::EmulatedApp;
 using e2e::JsonClient;
 using emulator::EmulatedDevice;

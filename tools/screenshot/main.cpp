@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QImage>
-#include <QLabel>
 #include <QPixmap>
 #include <QStringList>
 #include <QTemporaryDir>
