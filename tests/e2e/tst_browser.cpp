@@ -42,8 +42,8 @@ private slots:
         const QFileInfo page(QStringLiteral(KORVEL_PANEL_PAGE));
         QVERIFY2(page.exists(), qPrintable(page.filePath()));
 
-        e2e::EmulatedApp app;
-        QVERIFY(app.wait_until_synchronised());
+        // The console is plugged in only once the page is up: the page has to catch up by itself.
+        e2e::EmulatedApp app(false);
         CWebSocketInterface &ws = *app.window->websocket_interface();
 
         QUrl url = QUrl::fromLocalFile(page.absoluteFilePath());
@@ -51,8 +51,16 @@ private slots:
         DevToolsBrowser browser;
         QVERIFY2(browser.open(url.toString(), browser_timeout_ms), qPrintable(browser.error()));
 
-        // The page connects, subscribes and loads the state: the status line says so, the keys are usable.
+        // The page connects; its requests are refused while the console is unplugged, and it says so.
         QTRY_COMPARE_WITH_TIMEOUT(ws.client_count(), 1, browser_timeout_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate("document.getElementById('status').textContent").toString(),
+                                  QStringLiteral("console disconnected"), browser_timeout_ms);
+        QCOMPARE(browser.evaluate("document.getElementById('on-mod5').disabled").toBool(), true);
+
+        // Once the console is there the page subscribes and loads the state: the status line says so, the keys
+        // are usable.
+        app.model.replug();
+        QVERIFY(app.wait_until_synchronised());
         QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate("document.getElementById('status').textContent").toString(),
                                   QStringLiteral("console connected"), browser_timeout_ms);
         QCOMPARE(browser.evaluate("document.getElementById('on-mod5').disabled").toBool(), false);
@@ -84,12 +92,20 @@ private slots:
             browser.evaluate("document.getElementById('fader-mod5').classList.contains('active')").toBool(),
             browser_timeout_ms);
 
-        // Module 5 is on air now: the page's programme meter moves off the bottom once the meters run.
+        // Module 5 is on air now: the page's programme meter moves off the bottom once the meters run (the page
+        // subscribed when the console came, its first request having been refused).
         app.model.set_metering_rate(50);
         QTRY_VERIFY_WITH_TIMEOUT(
             browser.evaluate("document.querySelector('#meter-pgm_left .fill').style.height").toString() != "0%",
             browser_timeout_ms);
         app.model.set_metering_rate(0);
+
+        // Unplugged: the page forgets the state and locks its keys.
+        app.model.unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate("document.getElementById('status').textContent").toString(),
+                                  QStringLiteral("console disconnected"), browser_timeout_ms);
+        QCOMPARE(browser.evaluate(on_key_lit("mod5")).toBool(), false);
+        QCOMPARE(browser.evaluate("document.getElementById('on-mod5').disabled").toBool(), true);
     }
 
 private:
