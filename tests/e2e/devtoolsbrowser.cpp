@@ -9,7 +9,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QStandardPaths>
-#include <QThread>
 #include <QTimer>
 
 namespace {
@@ -72,8 +71,8 @@ bool DevToolsBrowser::open(const QString &url, int timeout_ms)
     process.setProgram(browser);
     process.setArguments({"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                           "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                          "--disable-dev-shm-usage", "--window-size=1200,800", "--remote-debugging-port=0",
-                          "--user-data-dir=" + profile.path(), url});
+                          "--disable-dev-shm-usage", "--log-level=3", "--window-size=1200,800",
+                          "--remote-debugging-port=0", "--user-data-dir=" + profile.path(), url});
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start();
     if (!process.waitForStarted(10000)) {
@@ -113,7 +112,8 @@ QString DevToolsBrowser::wait_for_debugger_url(int timeout_ms)
     QString found;
     wait_until(
         [&] {
-            QNetworkReply *reply = network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
+            QNetworkReply *reply =
+                network.get(QNetworkRequest(QUrl(QStringLiteral("http://127.0.0.1:%1/json/list").arg(port))));
             QEventLoop loop;
             connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
             QTimer::singleShot(2000, &loop, &QEventLoop::quit);
@@ -148,23 +148,29 @@ QJsonValue DevToolsBrowser::evaluate(const QString &expression, int timeout_ms)
 {
     const QJsonObject reply = command(
         "Runtime.evaluate", {{"expression", expression}, {"returnByValue", true}, {"awaitPromise", true}}, timeout_ms);
+    // A script that threw answers undefined; what it threw is kept for the test's message.
+    const QJsonValue exception = reply[QLatin1String("result")][QLatin1String("exceptionDetails")];
+    if (exception.isObject())
+        last_error = exception[QLatin1String("exception")][QLatin1String("description")].toString();
     return reply[QLatin1String("result")][QLatin1String("result")][QLatin1String("value")];
 }
 
 bool DevToolsBrowser::click(const QString &selector)
 {
-    const QJsonValue box = evaluate(
-        QStringLiteral("(() => { const r = document.querySelector(%1).getBoundingClientRect();"
-                       " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()")
-            .arg(QString::fromUtf8(QJsonDocument(QJsonArray{selector}).toJson(QJsonDocument::Compact)).mid(1).chopped(1)));
+    const QJsonValue box =
+        evaluate(QStringLiteral("(() => { const r = document.querySelector(%1).getBoundingClientRect();"
+                                " return {x: r.x + r.width / 2, y: r.y + r.height / 2}; })()")
+                     .arg(QString::fromUtf8(QJsonDocument(QJsonArray{selector}).toJson(QJsonDocument::Compact))
+                              .mid(1)
+                              .chopped(1)));
     if (!box.isObject())
         return false;
     const double x = box[QLatin1String("x")].toDouble();
     const double y = box[QLatin1String("y")].toDouble();
     for (const char *type : {"mousePressed", "mouseReleased"}) {
-        const QJsonObject reply = command("Input.dispatchMouseEvent",
-                                          {{"type", type}, {"x", x}, {"y", y}, {"button", "left"}, {"clickCount", 1}},
-                                          10000);
+        const QJsonObject reply =
+            command("Input.dispatchMouseEvent",
+                    {{"type", type}, {"x", x}, {"y", y}, {"button", "left"}, {"clickCount", 1}}, 10000);
         if (reply.isEmpty() || reply.contains(QLatin1String("error")))
             return false;
     }

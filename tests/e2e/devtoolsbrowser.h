@@ -23,9 +23,11 @@ public:
     bool open(const QString &url, int timeout_ms = 30000);
     QString error() const { return last_error; }
 
-    // Evaluates a script expression in the page and returns its value (by value, promises awaited).
+    // Evaluates a script expression in the page and returns its value (by value, promises awaited); undefined
+    // when the script threw, with what it threw in error().
     QJsonValue evaluate(const QString &expression, int timeout_ms = 10000);
-    // Clicks the centre of the element matching selector with a real left mouse button press and release.
+    // Scrolls the element matching selector into view and clicks its centre with a real left mouse button press
+    // and release. False when there is no such element.
     bool click(const QString &selector);
 
 private:
