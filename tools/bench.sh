@@ -134,6 +134,9 @@ idle() {
     bench_build_targets korvel-control-emulated
     KORVEL_EMULATOR_PANEL=0 KORVEL_EMULATOR_METERING_HZ=0 idle_case "link open, no traffic" "$seconds"
     KORVEL_EMULATOR_PANEL=0 KORVEL_EMULATOR_ABSENT=1 idle_case "auto-connect, no console" "$seconds"
+    # What the emulated console cannot show: an open attempt on the system hidapi finding no console.
+    bench_build_targets korvel-hid-open-cost
+    "$bench_build/bench/korvel-hid-open-cost"
 }
 
 # commands_case CLIENTS METERING_HZ
