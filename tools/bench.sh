@@ -135,8 +135,10 @@ idle() {
     KORVEL_EMULATOR_PANEL=0 KORVEL_EMULATOR_METERING_HZ=0 idle_case "link open, no traffic" "$seconds"
     KORVEL_EMULATOR_PANEL=0 KORVEL_EMULATOR_ABSENT=1 idle_case "auto-connect, no console" "$seconds"
     # What the emulated console cannot show: an open attempt on the system hidapi finding no console.
-    bench_build_targets korvel-hid-open-cost
+    bench_build_targets korvel-hid-open-cost korvel-timer-floor
     "$bench_build/bench/korvel-hid-open-cost"
+    # The floor: a 1 ms timer and nothing else.
+    "$bench_build/bench/korvel-timer-floor" "$seconds"
 }
 
 # commands_case CLIENTS METERING_HZ
