@@ -45,8 +45,8 @@ callgrind_case() {
     main=$(ls "$out"/cg.out-* | sort | head -n 1)
     local total decode
     total=$(awk '/^totals:/ {print $2}' "$main")
-    decode=$(callgrind_annotate --inclusive=yes "$main" 2>/dev/null | grep -m1 'CKorvel::on_data_ready' |
-        awk '{gsub(",", "", $1); print $1}')
+    decode=$(callgrind_annotate --inclusive=yes "$main" 2>/dev/null |
+        awk '/CKorvel::on_data_ready/ && !found {gsub(",", "", $1); print $1; found = 1}')
     printf "%-9s clients=%-3s reports=%-5s Ir/report=%-8s on_data_ready Ir/report=%s\n" "$kind" "$clients" "$count" \
         $((total / count)) $((${decode:-0} / count))
     rm -rf "$out"
