@@ -11,6 +11,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 namespace wsbench {
@@ -20,6 +21,14 @@ int64_t monotonic_us()
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+}
+
+int64_t realtime_offset_ns()
+{
+    timespec real{}, mono{};
+    clock_gettime(CLOCK_MONOTONIC, &mono);
+    clock_gettime(CLOCK_REALTIME, &real);
+    return (int64_t(real.tv_sec) - int64_t(mono.tv_sec)) * 1000000000 + (real.tv_nsec - mono.tv_nsec);
 }
 
 namespace {
@@ -140,15 +149,38 @@ bool Client::send_frame(Opcode opcode, std::string_view payload, int timeout_ms)
     return true;
 }
 
+bool Client::enable_receive_timestamps()
+{
+    const int one = 1;
+    timestamps_ = fd_ >= 0 && ::setsockopt(fd_, SOL_SOCKET, SO_TIMESTAMPNS, &one, sizeof one) == 0;
+    return timestamps_;
+}
+
 bool Client::fill()
 {
     for (;;) {
         const size_t old = in_.size();
         in_.resize(old + 65536);
-        const ssize_t n = ::recv(fd_, in_.data() + old, 65536, 0);
+        iovec io{in_.data() + old, 65536};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(timespec))];
+        msghdr message{};
+        message.msg_iov = &io;
+        message.msg_iovlen = 1;
+        if (timestamps_) {
+            message.msg_control = control;
+            message.msg_controllen = sizeof control;
+        }
+        const ssize_t n = ::recvmsg(fd_, &message, 0);
         if (n > 0) {
             in_.resize(old + static_cast<size_t>(n));
             received_ += static_cast<uint64_t>(n);
+            for (cmsghdr *c = timestamps_ ? CMSG_FIRSTHDR(&message) : nullptr; c; c = CMSG_NXTHDR(&message, c)) {
+                if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SCM_TIMESTAMPNS) {
+                    timespec t{};
+                    std::memcpy(&t, CMSG_DATA(c), sizeof t);
+                    receive_time_ns_ = int64_t(t.tv_sec) * 1000000000 + t.tv_nsec;
+                }
+            }
             if (n < 65536)
                 return true;
             continue;

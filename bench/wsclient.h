@@ -11,6 +11,8 @@ namespace wsbench {
 
 // CLOCK_MONOTONIC in microseconds: the clock the emulated console stamps its metering reports with.
 int64_t monotonic_us();
+// CLOCK_REALTIME minus CLOCK_MONOTONIC, in nanoseconds: turns the kernel's receive stamps into monotonic time.
+int64_t realtime_offset_ns();
 
 enum class Opcode : uint8_t { continuation = 0, text = 1, binary = 2, close = 8, ping = 9, pong = 10 };
 
@@ -37,6 +39,10 @@ public:
 
     // Sends a close frame (when clean) and closes the socket.
     void close(bool clean = true);
+    // Asks the kernel to stamp received data (SO_TIMESTAMPNS, CLOCK_REALTIME); see receive_time_ns().
+    bool enable_receive_timestamps();
+    // When the data of the last read reached this socket, in CLOCK_REALTIME nanoseconds (0 when unknown).
+    int64_t receive_time_ns() const { return receive_time_ns_; }
     // Bytes received in all, frames included.
     uint64_t bytes_received() const { return received_; }
     bool close_received() const { return close_received_; }
@@ -54,6 +60,8 @@ private:
     Opcode message_opcode_ = Opcode::text;
     uint64_t received_ = 0;
     bool close_received_ = false;
+    bool timestamps_ = false;
+    int64_t receive_time_ns_ = 0;
 };
 
 template <class OnMessage>

@@ -160,6 +160,7 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "wsload: cannot connect client %d\n", i);
             return 1;
         }
+        s->client.enable_receive_timestamps();
         s->client.send_text(R"({"msg":"subscribe","data":"metering"})");
         epoll_event e{};
         e.events = EPOLLIN;
@@ -170,7 +171,10 @@ int main(int argc, char **argv)
     const int64_t ready = monotonic_us();
     std::fprintf(stderr, "wsload: %d clients connected and subscribed\n", o.clients);
 
+    // To the moment the frame is read here, and to the moment it reached the client's socket (kernel stamp).
     Histogram latency;
+    Histogram socket_latency;
+    const int64_t realtime_offset = wsbench::realtime_offset_ns();
     std::vector<int64_t> command_sent;
     int64_t next_command = ready + int64_t(o.command_delay_ms) * 1000;
     int64_t last_activity = monotonic_us();
@@ -195,45 +199,48 @@ int main(int argc, char **argv)
         const int n = ::epoll_wait(epoll, events.data(), int(events.size()), 1);
         for (int k = 0; k < n; ++k) {
             Stream &s = *streams[size_t(events[size_t(k)].data.u64)];
-            const bool open =
-                s.client.read_available([&s, &latency, expect = o.expect](wsbench::Opcode, std::string_view text) {
-                    const int64_t now = monotonic_us();
-                    const std::string_view msg = wsbench::message_name(text);
-                    if (msg == "on_metering") {
-                        wsbench::MeteringStamp stamp;
-                        if (!wsbench::parse_metering_stamp(text, stamp)) {
-                            ++s.out_of_order;
-                            return;
-                        }
-                        latency.add(int64_t(uint32_t(uint64_t(now) & 0xFFFFFFFF) - stamp.time_us));
-                        if (s.have_sequence) {
-                            const uint16_t step = uint16_t(stamp.sequence - s.last_sequence);
-                            if (step == 0 || step > 0x8000)
-                                ++s.out_of_order;
-                            else
-                                s.lost += step - 1;
-                        } else if (expect > 0 && stamp.sequence != 0) {
-                            s.lost += stamp.sequence; // a counted run: every report from the first on is expected
-                        }
-                        s.have_sequence = true;
-                        s.last_sequence = stamp.sequence;
-                        ++s.metering;
-                    } else if (msg == "on_config_gpo") {
-                        double time = 0;
-                        if (wsbench::number_field(text, "time", time)) {
-                            const int t = int(time);
-                            if (s.have_gpo && t != ((s.last_gpo + 1) & 0xFF))
-                                ++s.gpo_errors;
-                            s.have_gpo = true;
-                            s.last_gpo = t;
-                            ++s.gpo;
-                        }
-                    } else if (msg == "error" && !s.have_sequence) {
-                        s.resubscribe = true;
-                    } else {
-                        ++s.other;
+            const bool open = s.client.read_available([&, expect = o.expect](wsbench::Opcode, std::string_view text) {
+                const int64_t now = monotonic_us();
+                const std::string_view msg = wsbench::message_name(text);
+                if (msg == "on_metering") {
+                    wsbench::MeteringStamp stamp;
+                    if (!wsbench::parse_metering_stamp(text, stamp)) {
+                        ++s.out_of_order;
+                        return;
                     }
-                });
+                    latency.add(int64_t(int32_t(uint32_t(uint64_t(now) & 0xFFFFFFFF) - stamp.time_us)));
+                    if (s.client.receive_time_ns() != 0) {
+                        const int64_t arrived = (s.client.receive_time_ns() - realtime_offset) / 1000;
+                        socket_latency.add(int64_t(int32_t(uint32_t(uint64_t(arrived) & 0xFFFFFFFF) - stamp.time_us)));
+                    }
+                    if (s.have_sequence) {
+                        const uint16_t step = uint16_t(stamp.sequence - s.last_sequence);
+                        if (step == 0 || step > 0x8000)
+                            ++s.out_of_order;
+                        else
+                            s.lost += step - 1;
+                    } else if (expect > 0 && stamp.sequence != 0) {
+                        s.lost += stamp.sequence; // a counted run: every report from the first on is expected
+                    }
+                    s.have_sequence = true;
+                    s.last_sequence = stamp.sequence;
+                    ++s.metering;
+                } else if (msg == "on_config_gpo") {
+                    double time = 0;
+                    if (wsbench::number_field(text, "time", time)) {
+                        const int t = int(time);
+                        if (s.have_gpo && t != ((s.last_gpo + 1) & 0xFF))
+                            ++s.gpo_errors;
+                        s.have_gpo = true;
+                        s.last_gpo = t;
+                        ++s.gpo;
+                    }
+                } else if (msg == "error" && !s.have_sequence) {
+                    s.resubscribe = true;
+                } else {
+                    ++s.other;
+                }
+            });
             last_activity = monotonic_us();
             if (!open) {
                 ++closed;
@@ -265,9 +272,11 @@ int main(int argc, char **argv)
     }
     std::printf("clients=%d expected_each=%lld received_min=%lld received_total=%lld lost=%lld out_of_order=%lld "
                 "gpo_min=%lld gpo_errors=%lld closed=%d latency_us_p50=%" PRId64 " latency_us_p99=%" PRId64
-                " latency_us_max=%" PRId64,
+                " latency_us_max=%" PRId64 " socket_latency_us_p50=%" PRId64 " socket_latency_us_p99=%" PRId64
+                " socket_latency_us_max=%" PRId64,
                 o.clients, o.expect, metering_min, metering_total, lost, out_of_order, gpo_min, gpo_errors, closed,
-                latency.percentile(0.50), latency.percentile(0.99), latency.max());
+                latency.percentile(0.50), latency.percentile(0.99), latency.max(), socket_latency.percentile(0.50),
+                socket_latency.percentile(0.99), socket_latency.max());
 
     if (o.commands > 0 && !o.write_log.empty()) {
         ::usleep(200'000);
