@@ -32,7 +32,6 @@ void state_change(benchmark::State &state)
     for (auto _ : state)
         fixture.deliver(reports[++i & 1]);
     state.SetItemsProcessed(state.iterations());
-    state.PauseTiming();
     if (!fixture.wait_for_frames(before + i * state.range(0)))
         state.SkipWithError("notifications lost");
 }
@@ -50,7 +49,6 @@ void metering(benchmark::State &state)
         ++sent;
     }
     state.SetItemsProcessed(state.iterations());
-    state.PauseTiming();
     // Every notification reached every client.
     if (!fixture.wait_for_frames(before + sent * clients))
         state.SkipWithError("notifications lost");

@@ -26,7 +26,7 @@ machine() {
 
 reports() {
     bench_build_targets korvel-bench-reports
-    QT_QPA_PLATFORM=offscreen "$bench_build/bench/korvel-bench-reports" --benchmark_repetitions=3 \
+    QT_LOGGING_RULES="*.debug=false" QT_QPA_PLATFORM=offscreen "$bench_build/bench/korvel-bench-reports" --benchmark_repetitions=3 \
         --benchmark_report_aggregates_only=true --benchmark_min_time=2
 }
 
