@@ -57,8 +57,9 @@ bool write_frame(QAbstractSocket &socket, const QByteArray &frame)
 {
     if (socket.state() != QAbstractSocket::ConnectedState)
         return false;
-#ifdef Q_OS_UNIX
-    // Straight to the system only when nothing queued earlier would be overtaken.
+#if defined(Q_OS_UNIX) && defined(MSG_NOSIGNAL)
+    // Straight to the system only when nothing queued earlier would be overtaken. (Elsewhere, and where a
+    // write to a closed connection would raise SIGPIPE, Qt's buffer takes every frame.)
     if (socket.bytesToWrite() == 0 && socket.socketDescriptor() >= 0) {
         const auto sent = ::send(static_cast<int>(socket.socketDescriptor()), frame.constData(),
                                  static_cast<size_t>(frame.size()), MSG_DONTWAIT | MSG_NOSIGNAL);
