@@ -28,7 +28,8 @@ constexpr int tray_message_ms = 10000;
 // The inner group boxes and everything in them use a thin font. uic 6.4 drops the form's font weight, so it
 // is applied here. The boxes' children already exist by now, and under the window's style sheet a font set
 // on a parent no longer reaches existing children, so each gets it directly.
-void apply_thin_fonts(Ui::MainWindow *ui) {
+void apply_thin_fonts(Ui::MainWindow *ui)
+{
     QFont thin;
     thin.setBold(false);
     thin.setWeight(QFont::Thin);
@@ -44,7 +45,8 @@ void apply_thin_fonts(Ui::MainWindow *ui) {
 
 MainWindow::MainWindow(QWidget *parent)
     : QMainWindow(parent)
-    , ui(new Ui::MainWindow) {
+    , ui(new Ui::MainWindow)
+{
     ui->setupUi(this);
     apply_thin_fonts(ui);
 
@@ -98,7 +100,8 @@ MainWindow::MainWindow(QWidget *parent)
     readSettings();
 }
 
-MainWindow::~MainWindow() {
+MainWindow::~MainWindow()
+{
     writeSettings();
     // The children outlive the form by a little while (the base destroys them) and may still signal: hiding a
     // shown window ends the editing of a focused port field, for one. None of that may reach a slot here.
@@ -107,7 +110,8 @@ MainWindow::~MainWindow() {
     delete ui;
 }
 
-void MainWindow::closeEvent(QCloseEvent *event) {
+void MainWindow::closeEvent(QCloseEvent *event)
+{
     writeSettings();
     if (closing) {
         event->accept();
@@ -118,7 +122,8 @@ void MainWindow::closeEvent(QCloseEvent *event) {
     }
 }
 
-void MainWindow::close_exit() {
+void MainWindow::close_exit()
+{
     closing = true;
     // Quit-on-last-window-closed only fires for a visible window; "Quit" usually comes while the window is
     // hidden in the tray, so end the loop here once the close went through.
@@ -126,22 +131,26 @@ void MainWindow::close_exit() {
         QCoreApplication::quit();
 }
 
-void MainWindow::on_clients_udp(int nClients) {
+void MainWindow::on_clients_udp(int nClients)
+{
     ui->clients_udp->setText(QString::number(nClients));
 }
 
-void MainWindow::on_clients_ws(int nClients) {
+void MainWindow::on_clients_ws(int nClients)
+{
     ui->clients_ws->setText(QString::number(nClients));
 }
 
-void MainWindow::on_connected() {
+void MainWindow::on_connected()
+{
     trayIcon->showMessage(tr("Korvel Control"), tr("Running"), QSystemTrayIcon::Information, tray_message_ms);
     trayIcon->setIcon(QIcon(icon_open));
     ui->label_status_connection->setText(tr("running"));
     ui->label_status_connection->setStyleSheet(style_open);
 }
 
-void MainWindow::on_disconnected() {
+void MainWindow::on_disconnected()
+{
     trayIcon->showMessage(tr("Korvel Control"), tr("Stopped"), QSystemTrayIcon::Information, tray_message_ms);
     trayIcon->setIcon(QIcon(icon_closed));
     ui->label_status_connection->setText(tr("stopped"));
@@ -152,12 +161,14 @@ void MainWindow::on_disconnected() {
     ui->tx->setText(QStringLiteral("0"));
 }
 
-void MainWindow::on_RX() {
+void MainWindow::on_RX()
+{
     ++rx;
     ui->rx->setText(QString::number(rx));
 }
 
-void MainWindow::on_TX() {
+void MainWindow::on_TX()
+{
     ++tx;
     ui->tx->setText(QString::number(tx));
 }

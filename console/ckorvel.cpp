@@ -19,33 +19,39 @@ static_assert(sizeof startup_requests == 38);
 
 CKorvel::CKorvel(CUSBHID *usb, QObject *parent)
     : QObject(parent)
-    , usb(usb) {
+    , usb(usb)
+{
     connect(usb, &CUSBHID::connected, this, &CKorvel::on_connected);
     connect(usb, &CUSBHID::disconnected, this, &CKorvel::on_disconnected);
     connect(usb, &CUSBHID::data_ready, this, &CKorvel::on_data_ready);
 }
 
-void CKorvel::on_connected() {
+void CKorvel::on_connected()
+{
     qDebug().noquote() << "USB Connected!";
     for (const unsigned char id : startup_requests)
         request(id);
 }
 
-void CKorvel::on_disconnected() {
+void CKorvel::on_disconnected()
+{
     qDebug().noquote() << "USB Disconnected";
     cache.clear();
     ++cache_generation;
 }
 
-void CKorvel::request(unsigned char id) {
+void CKorvel::request(unsigned char id)
+{
     send(id, {});
 }
 
-void CKorvel::send(unsigned char type, std::initializer_list<int> args) {
+void CKorvel::send(unsigned char type, std::initializer_list<int> args)
+{
     send(type, args.begin(), static_cast<int>(args.size()));
 }
 
-void CKorvel::send(unsigned char type, const int *args, int count) {
+void CKorvel::send(unsigned char type, const int *args, int count)
+{
     Q_ASSERT(count >= 0 && count <= output_report_length - 2);
     QByteArray report(output_report_length, '\0');
     report[0] = static_cast<char>(2 + count);

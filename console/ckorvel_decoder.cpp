@@ -39,12 +39,14 @@ struct SignalArity<void (CKorvel::*)(Params...)> {
 };
 
 template <auto Signal, std::size_t... I>
-void emit_with(CKorvel &console, const EventArgs &args, std::index_sequence<I...>) {
+void emit_with(CKorvel &console, const EventArgs &args, std::index_sequence<I...>)
+{
     Q_EMIT(console.*Signal)(args[I]...);
 }
 
 template <auto Signal>
-void emit_event(CKorvel &console, const EventArgs &args) {
+void emit_event(CKorvel &console, const EventArgs &args)
+{
     emit_with<Signal>(console, args, std::make_index_sequence<SignalArity<decltype(Signal)>::value>{});
 }
 
@@ -60,12 +62,14 @@ struct StateItem {
 
 template <auto Signal>
 constexpr StateItem item(unsigned char type, Announce announce, const QStringList &members,
-                         std::span<const layout::Field> fields) {
+                         std::span<const layout::Field> fields)
+{
     return {type, announce, &members, fields, &emit_event<Signal>, SignalArity<decltype(Signal)>::value, true};
 }
 
 template <auto Signal>
-constexpr StateItem item(unsigned char type, Announce announce, std::span<const layout::Field> fields) {
+constexpr StateItem item(unsigned char type, Announce announce, std::span<const layout::Field> fields)
+{
     return {type, announce, nullptr, fields, &emit_event<Signal>, SignalArity<decltype(Signal)>::value, false};
 }
 
@@ -117,12 +121,14 @@ constexpr StateItem state_items[] = {
 };
 // clang-format on
 
-constexpr bool is_one_field(Announce announce) {
+constexpr bool is_one_field(Announce announce)
+{
     return announce == Announce::changes || announce == Announce::named_changes;
 }
 
 // Every row's signal takes the member index (if any) and one argument per announced field.
-constexpr bool rows_are_consistent() {
+constexpr bool rows_are_consistent()
+{
     for (const StateItem &row : state_items) {
         const int fields = is_one_field(row.announce) ? 1 : static_cast<int>(row.fields.size());
         if ((row.type >> 6) != state_message || row.arity != (row.has_members ? 1 : 0) + fields)
@@ -143,13 +149,15 @@ constexpr auto row_of_id = [] {
     return rows;
 }();
 
-bool same_bytes(QByteArrayView a, QByteArrayView b) {
+bool same_bytes(QByteArrayView a, QByteArrayView b)
+{
     return a.size() == b.size() && (a.isEmpty() || std::memcmp(a.data(), b.data(), a.size()) == 0);
 }
 
 // The arguments of member i's event, or false when it has nothing to announce. A member whose bytes lie beyond
 // either payload is not announced: there is nothing known to compare it with.
-bool member_event(const StateItem &row, int member, QByteArrayView old, QByteArrayView now, EventArgs &args) {
+bool member_event(const StateItem &row, int member, QByteArrayView old, QByteArrayView now, EventArgs &args)
+{
     int n = 0;
     if (row.members)
         args[n++] = member;
@@ -182,14 +190,16 @@ bool member_event(const StateItem &row, int member, QByteArrayView old, QByteArr
     return any_field;
 }
 
-float meter_level(char byte) {
+float meter_level(char byte)
+{
     // Whole steps from -50 in the low six bits, quarter steps in the top two.
     const auto b = static_cast<quint8>(byte);
     return static_cast<float>(b & 0x3F) - 50.0f + static_cast<float>(b >> 6) / 4.0f;
 }
 } // namespace
 
-void CKorvel::on_data_ready(QByteArray data) {
+void CKorvel::on_data_ready(QByteArray data)
+{
     // A report without a type byte reads as type 0, a command, and is ignored.
     const auto type = data.size() >= 2 ? static_cast<unsigned char>(data[1]) : 0;
     const unsigned char id = type & 0x3F;
@@ -247,7 +257,8 @@ void CKorvel::on_data_ready(QByteArray data) {
     store(id, payload);
 }
 
-void CKorvel::store(unsigned char id, QByteArrayView payload) {
+void CKorvel::store(unsigned char id, QByteArrayView payload)
+{
     if (payload.isEmpty()) {
         cache.remove(id);
         return;
@@ -257,7 +268,8 @@ void CKorvel::store(unsigned char id, QByteArrayView payload) {
     std::memcpy(entry.data(), payload.data(), payload.size());
 }
 
-QByteArray &CKorvel::led_table(unsigned char id) {
+QByteArray &CKorvel::led_table(unsigned char id)
+{
     const qsizetype size = id == led_colour_id ? layout::led_colour_table_size : layout::led_blink_table_size;
     QByteArray &table = cache[id];
     if (table.size() != size)
@@ -269,7 +281,8 @@ QByteArray &CKorvel::led_table(unsigned char id) {
 // first LED report after the link opens finds the tables created zero-filled (every LED steady and off) and is
 // compared with that, so a lit LED is announced; the snapshot then agrees with what clients were told. Reports
 // too short for their fields and LED numbers 16 to 254 change nothing.
-void CKorvel::apply_led(unsigned char id, QByteArrayView payload, bool announce) {
+void CKorvel::apply_led(unsigned char id, QByteArrayView payload, bool announce)
+{
     const bool blinking = id == led_blink_id;
     if (payload.size() < (blinking ? 4 : 2))
         return;
@@ -317,7 +330,8 @@ void CKorvel::apply_led(unsigned char id, QByteArrayView payload, bool announce)
     }
 }
 
-void CKorvel::decode_metering(QByteArrayView payload) {
+void CKorvel::decode_metering(QByteArrayView payload)
+{
     const auto cached = cache.constFind(metering_id);
     const bool first = cached == cache.cend() || cached->isEmpty();
     if (first)

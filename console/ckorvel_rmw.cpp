@@ -32,48 +32,58 @@ constexpr Item config_silence_item      {0x1C, 0x1C, nullptr,                   
 // clang-format on
 } // namespace
 
-void CKorvel::config_cue(int cue, int color_on, int color_off) {
+void CKorvel::config_cue(int cue, int color_on, int color_off)
+{
     read_modify_write(config_cue_item, cue, {color_on, color_off});
 }
 
 void CKorvel::config_cue_reset(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader,
-                               int reset_by_on, int reset_by_fader_and_on) {
+                               int reset_by_on, int reset_by_fader_and_on)
+{
     read_modify_write(config_cue_reset_item, mod,
                       {enabled_by_line, enabled_by_mic_usb_voip, reset_by_fader, reset_by_on, reset_by_fader_and_on});
 }
 
-void CKorvel::config_gpo(int gpo, int trigger, int mode, int type, int time) {
+void CKorvel::config_gpo(int gpo, int trigger, int mode, int type, int time)
+{
     read_modify_write(config_gpo_item, gpo, {trigger, mode, type, time});
 }
 
-void CKorvel::config_on(int mod, int color_on, int color_on_and_fader, int color_off) {
+void CKorvel::config_on(int mod, int color_on, int color_on_and_fader, int color_off)
+{
     read_modify_write(config_on_item, mod, {color_on, color_on_and_fader, color_off});
 }
 
-void CKorvel::config_pgm_auto_off(int mod, int enabled_by_line, int enabled_by_mic_usb_voip) {
+void CKorvel::config_pgm_auto_off(int mod, int enabled_by_line, int enabled_by_mic_usb_voip)
+{
     read_modify_write(config_pgm_auto_off_item, mod, {enabled_by_line, enabled_by_mic_usb_voip});
 }
 
 void CKorvel::config_on_air(int mod, int on_air1_enabled_by_line, int on_air1_enabled_by_mic_usb_voip,
-                            int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip) {
+                            int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip)
+{
     read_modify_write(config_on_air_item, mod,
                       {on_air1_enabled_by_line, on_air1_enabled_by_mic_usb_voip, on_air2_enabled_by_line,
                        on_air2_enabled_by_mic_usb_voip});
 }
 
-void CKorvel::config_studio_remote(int mod, int cough_enable, int comm_enable, int comm_private) {
+void CKorvel::config_studio_remote(int mod, int cough_enable, int comm_enable, int comm_private)
+{
     read_modify_write(config_studio_remote_item, mod, {cough_enable, comm_enable, comm_private});
 }
 
-void CKorvel::ctrl_led_blink(int id, int color_on, int color_off, int blink_speed) {
+void CKorvel::ctrl_led_blink(int id, int color_on, int color_off, int blink_speed)
+{
     read_modify_write(ctrl_led_blink_item, id, {color_on, color_off, blink_speed});
 }
 
-void CKorvel::config_silence_detection(int threshold, int interval, int interval_unit, int source, int enable) {
+void CKorvel::config_silence_detection(int threshold, int interval, int interval_unit, int source, int enable)
+{
     read_modify_write(config_silence_item, 0, {threshold, interval, interval_unit, source, enable});
 }
 
-void CKorvel::read_modify_write(const korvel::ConfigItem &item, int member, std::initializer_list<int> fields) {
+void CKorvel::read_modify_write(const korvel::ConfigItem &item, int member, std::initializer_list<int> fields)
+{
     Q_ASSERT(fields.size() == item.fields.size() && fields.size() <= std::size_t{layout::max_fields});
     const int field_count = static_cast<int>(item.fields.size());
     const int *args = fields.begin();
@@ -123,7 +133,8 @@ void CKorvel::read_modify_write(const korvel::ConfigItem &item, int member, std:
     }
 }
 
-void CKorvel::write_item(const korvel::ConfigItem &item, int member, const int *fields) {
+void CKorvel::write_item(const korvel::ConfigItem &item, int member, const int *fields)
+{
     std::array<int, 1 + layout::max_fields> args{};
     int count = 0;
     if (item.members)

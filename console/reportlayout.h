@@ -30,13 +30,15 @@ struct Location {
     int shift;
 };
 
-constexpr Location locate(const Field &field, int member) {
+constexpr Location locate(const Field &field, int member)
+{
     return {field.offset + static_cast<qsizetype>(member / field.group) * field.stride,
             field.shift + (member % field.group) * (8 / field.group)};
 }
 
 // The field's bits of one member, or nothing when the payload does not reach its byte.
-constexpr std::optional<int> read(const Field &field, QByteArrayView payload, int member) {
+constexpr std::optional<int> read(const Field &field, QByteArrayView payload, int member)
+{
     const Location at = locate(field, member);
     if (at.byte < 0 || at.byte >= payload.size())
         return std::nullopt;
@@ -44,18 +46,22 @@ constexpr std::optional<int> read(const Field &field, QByteArrayView payload, in
 }
 
 // The field's value as an event announces it.
-constexpr int announced(const Field &field, int bits) {
+constexpr int announced(const Field &field, int bits)
+{
     return field.is_signed ? static_cast<int>(static_cast<qint8>(bits)) : bits;
 }
 
-constexpr Field byte_at(quint8 offset, quint8 stride) {
+constexpr Field byte_at(quint8 offset, quint8 stride)
+{
     return {offset, stride, 1, 0, 0xFF, -1, false};
 }
-constexpr Field flag(quint8 bit) {
+constexpr Field flag(quint8 bit)
+{
     return {0, 1, 1, bit, 1, -1, false};
 }
 // A 2-bit colour code; `group` members share a byte.
-constexpr Field colour(quint8 offset, quint8 group, quint8 shift) {
+constexpr Field colour(quint8 offset, quint8 group, quint8 shift)
+{
     return {offset, 1, group, shift, 3, -1, false};
 }
 

@@ -13,7 +13,7 @@ inline const QStringList cue_color_keys{"color_on", "color_off"};
 inline const QStringList on_color_keys{"color_on", "color_on_and_fader", "color_off"};
 
 // Value lists of configuration items.
-inline const QStringList gpo_trigger_names{"off",         "onair1",      "onair2",      "phone",      "micon",
+inline const QStringList gpo_trigger_names{"off",         "onair1",      "onair2",      "phone",       "micon",
                                            "nonstop",     "mod1_active", "mod2_active", "mod3_active", "mod4_active",
                                            "mod5_active", "mod6_active", "mod7_active", "mod8_active"};
 inline const QStringList gpo_mode_names{"non_inverted", "inverted"};
@@ -28,8 +28,8 @@ inline const QStringList module_names{"mod1", "mod2", "mod3", "mod4", "mod5", "m
 inline const QStringList mic_module_names{"mod1", "mod2", "mod3", "*"};
 // Positions 3 to 6 have no voice-track function; the gap keeps "mod8" at the console's number 7.
 inline const QStringList voicetrack_module_names{"mod1", "mod2", "mod3", "", "", "", "", "mod8", "*"};
-inline const QStringList cue_names{"mod1", "mod2", "mod3",     "mod4", "mod5", "mod6",
-                                   "mod7", "mod8", "aux", "non_stop", "air",  "*"};
+inline const QStringList cue_names{"mod1", "mod2", "mod3", "mod4",     "mod5", "mod6",
+                                   "mod7", "mod8", "aux",  "non_stop", "air",  "*"};
 inline const QStringList auto_cue_names{"crm", "announcer", "*"};
 inline const QStringList ctrl_key_names{"a1", "a2", "a3", "a4", "a5", "a6", "a7", "a8", "b1",
                                         "b2", "b3", "b4", "b5", "b6", "b7", "b8", "*"};

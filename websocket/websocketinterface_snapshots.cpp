@@ -65,31 +65,37 @@ enum Id : unsigned char {
 constexpr qsizetype led_colour_table_size = 16;
 constexpr qsizetype led_blink_table_size = 64;
 
-unsigned byte_at(const QByteArray &payload, qsizetype i) {
+unsigned byte_at(const QByteArray &payload, qsizetype i)
+{
     return static_cast<unsigned char>(payload.at(i));
 }
 
-bool bit(unsigned value, int k) {
+bool bit(unsigned value, int k)
+{
     return (value >> k) & 1U;
 }
 
 // Bit i of the 16-bit little-endian word in bytes 0-1.
-bool word_bit(const QByteArray &payload, int i) {
+bool word_bit(const QByteArray &payload, int i)
+{
     return bit(byte_at(payload, 0) | (byte_at(payload, 1) << 8), i);
 }
 
 // The word of a code, or undefined (the field or member is left out) when the list has no such entry.
-QJsonValue word(const QStringList &words, unsigned code) {
+QJsonValue word(const QStringList &words, unsigned code)
+{
     return code < static_cast<unsigned>(words.size()) ? QJsonValue(words.at(code)) : QJsonValue(QJsonValue::Undefined);
 }
 
-void put(QJsonObject &object, const QString &key, const QJsonValue &value) {
+void put(QJsonObject &object, const QString &key, const QJsonValue &value)
+{
     if (!value.isUndefined())
         object.insert(key, value);
 }
 
 // Booleans of the bits 0, 1, 2, ... of one byte, one per key.
-QJsonObject bit_flags(unsigned value, std::initializer_list<const char *> keys) {
+QJsonObject bit_flags(unsigned value, std::initializer_list<const char *> keys)
+{
     QJsonObject object;
     int k = 0;
     for (const char *key : keys)
@@ -98,7 +104,8 @@ QJsonObject bit_flags(unsigned value, std::initializer_list<const char *> keys) 
 }
 
 // One key per member of a member list ("*" excluded), the value computed from the member's position.
-QJsonObject per_member(const QStringList &members, const std::function<QJsonValue(int)> &value_of) {
+QJsonObject per_member(const QStringList &members, const std::function<QJsonValue(int)> &value_of)
+{
     QJsonObject object;
     for (int i = 0; i < member_count(members); ++i)
         put(object, members.at(i), value_of(i));
@@ -106,7 +113,8 @@ QJsonObject per_member(const QStringList &members, const std::function<QJsonValu
 }
 
 // The cached payload of id when it holds at least size bytes (cached() never creates an entry).
-std::optional<QByteArray> entry(const CKorvel *console, unsigned char id, qsizetype size) {
+std::optional<QByteArray> entry(const CKorvel *console, unsigned char id, qsizetype size)
+{
     QByteArray payload = console->cached(id);
     if (payload.size() < size)
         return std::nullopt;
@@ -115,18 +123,21 @@ std::optional<QByteArray> entry(const CKorvel *console, unsigned char id, qsizet
 
 // Builders of the common shapes, each setting key only when the entry is long enough.
 void bool_per_member(QJsonObject &data, const char *key, const std::optional<QByteArray> &payload,
-                     const QStringList &members) {
+                     const QStringList &members)
+{
     if (payload)
         data.insert(QLatin1String(key), per_member(members, [&](int i) { return byte_at(*payload, i) != 0; }));
 }
 
-void bool_of_byte0(QJsonObject &data, const char *key, const std::optional<QByteArray> &payload) {
+void bool_of_byte0(QJsonObject &data, const char *key, const std::optional<QByteArray> &payload)
+{
     if (payload)
         data.insert(QLatin1String(key), byte_at(*payload, 0) != 0);
 }
 } // namespace
 
-void CWebSocketInterface::get_states(QJsonObject &data) {
+void CWebSocketInterface::get_states(QJsonObject &data)
+{
     get_ctrl_led(data);
     get_ctrl_key(data);
     get_on(data);
@@ -149,7 +160,8 @@ void CWebSocketInterface::get_states(QJsonObject &data) {
     get_firmware(data);
 }
 
-void CWebSocketInterface::get_config(QJsonObject &data) {
+void CWebSocketInterface::get_config(QJsonObject &data)
+{
     get_config_auto_on(data);
     get_config_cue_reset(data);
     get_config_on_air(data);
@@ -170,14 +182,16 @@ void CWebSocketInterface::get_config(QJsonObject &data) {
     get_config_mic_on(data);
 }
 
-void CWebSocketInterface::get_firmware(QJsonObject &data) {
+void CWebSocketInterface::get_firmware(QJsonObject &data)
+{
     if (const auto version = entry(console, firmware_id, 3))
         data.insert(
             QLatin1String("firmware"),
             QStringLiteral("%1.%2.%3").arg(byte_at(*version, 0)).arg(byte_at(*version, 1)).arg(byte_at(*version, 2)));
 }
 
-void CWebSocketInterface::get_ctrl_led(QJsonObject &data) {
+void CWebSocketInterface::get_ctrl_led(QJsonObject &data)
+{
     const auto colour = entry(console, led_colour_id, led_colour_table_size);
     const auto blink = entry(console, led_blink_id, led_blink_table_size);
     if (!colour || !blink)
@@ -193,29 +207,35 @@ void CWebSocketInterface::get_ctrl_led(QJsonObject &data) {
                 }));
 }
 
-void CWebSocketInterface::get_ctrl_key(QJsonObject &data) {
+void CWebSocketInterface::get_ctrl_key(QJsonObject &data)
+{
     if (const auto keys = entry(console, ctrl_key_id, 2))
         data.insert(QLatin1String("ctrl_key"), per_member(ctrl_key_names, [&](int i) { return word_bit(*keys, i); }));
 }
 
-void CWebSocketInterface::get_on(QJsonObject &data) {
+void CWebSocketInterface::get_on(QJsonObject &data)
+{
     bool_per_member(data, "on", entry(console, on_id, member_count(module_names)), module_names);
 }
 
-void CWebSocketInterface::get_cue(QJsonObject &data) {
+void CWebSocketInterface::get_cue(QJsonObject &data)
+{
     if (const auto cues = entry(console, cue_id, 2))
         data.insert(QLatin1String("cue"), per_member(cue_names, [&](int i) { return word_bit(*cues, i); }));
 }
 
-void CWebSocketInterface::get_fader(QJsonObject &data) {
+void CWebSocketInterface::get_fader(QJsonObject &data)
+{
     bool_per_member(data, "fader", entry(console, fader_id, member_count(module_names)), module_names);
 }
 
-void CWebSocketInterface::get_auto_cue(QJsonObject &data) {
+void CWebSocketInterface::get_auto_cue(QJsonObject &data)
+{
     bool_per_member(data, "auto_cue", entry(console, auto_cue_id, member_count(auto_cue_names)), auto_cue_names);
 }
 
-void CWebSocketInterface::get_src_sel(QJsonObject &data) {
+void CWebSocketInterface::get_src_sel(QJsonObject &data)
+{
     const auto sources = entry(console, src_sel_id, member_count(module_names));
     if (!sources)
         return;
@@ -224,42 +244,51 @@ void CWebSocketInterface::get_src_sel(QJsonObject &data) {
                 }));
 }
 
-void CWebSocketInterface::get_non_stop(QJsonObject &data) {
+void CWebSocketInterface::get_non_stop(QJsonObject &data)
+{
     bool_of_byte0(data, "non_stop", entry(console, non_stop_id, 1));
 }
 
-void CWebSocketInterface::get_mic_on(QJsonObject &data) {
+void CWebSocketInterface::get_mic_on(QJsonObject &data)
+{
     bool_of_byte0(data, "mic_on", entry(console, mic_on_id, 1));
 }
 
-void CWebSocketInterface::get_gpo(QJsonObject &data) {
+void CWebSocketInterface::get_gpo(QJsonObject &data)
+{
     bool_per_member(data, "gpo", entry(console, gpo_id, member_count(gpo_names)), gpo_names);
 }
 
-void CWebSocketInterface::get_on_air(QJsonObject &data) {
+void CWebSocketInterface::get_on_air(QJsonObject &data)
+{
     bool_per_member(data, "on_air", entry(console, on_air_id, member_count(on_air_names)), on_air_names);
 }
 
-void CWebSocketInterface::get_silence_detection(QJsonObject &data) {
+void CWebSocketInterface::get_silence_detection(QJsonObject &data)
+{
     bool_of_byte0(data, "silence_detection", entry(console, silence_detection_id, 1));
 }
 
-void CWebSocketInterface::get_module(QJsonObject &data) {
+void CWebSocketInterface::get_module(QJsonObject &data)
+{
     bool_per_member(data, "module_active", entry(console, module_id, member_count(module_names)), module_names);
 }
 
-void CWebSocketInterface::get_crm_mute(QJsonObject &data) {
+void CWebSocketInterface::get_crm_mute(QJsonObject &data)
+{
     bool_of_byte0(data, "crm_mute", entry(console, crm_mute_id, 1));
 }
 
-void CWebSocketInterface::get_track(QJsonObject &data) {
+void CWebSocketInterface::get_track(QJsonObject &data)
+{
     const auto tracks = entry(console, track_id, member_count(module_names));
     if (tracks)
         data.insert(QLatin1String("track"),
                     per_member(module_names, [&](int i) { return word(track_state_names, byte_at(*tracks, i)); }));
 }
 
-void CWebSocketInterface::get_studio_remote(QJsonObject &data) {
+void CWebSocketInterface::get_studio_remote(QJsonObject &data)
+{
     const qsizetype size = member_count(mic_module_names);
     const auto comm = entry(console, comm_id, size);
     const auto cough = entry(console, cough_id, size);
@@ -271,7 +300,8 @@ void CWebSocketInterface::get_studio_remote(QJsonObject &data) {
                 }));
 }
 
-void CWebSocketInterface::get_voicetrack(QJsonObject &data) {
+void CWebSocketInterface::get_voicetrack(QJsonObject &data)
+{
     const auto tracks = entry(console, voicetrack_id, member_count(voicetrack_module_names));
     if (!tracks)
         return;
@@ -284,20 +314,24 @@ void CWebSocketInterface::get_voicetrack(QJsonObject &data) {
     data.insert(QLatin1String("voicetrack"), object);
 }
 
-void CWebSocketInterface::get_phone_ringing(QJsonObject &data) {
+void CWebSocketInterface::get_phone_ringing(QJsonObject &data)
+{
     bool_of_byte0(data, "phone_ringing", entry(console, phone_ringing_id, 1));
 }
 
-void CWebSocketInterface::get_voip_connect(QJsonObject &data) {
+void CWebSocketInterface::get_voip_connect(QJsonObject &data)
+{
     bool_of_byte0(data, "voip_connect", entry(console, voip_connect_id, 1));
 }
 
-void CWebSocketInterface::get_config_auto_on(QJsonObject &data) {
+void CWebSocketInterface::get_config_auto_on(QJsonObject &data)
+{
     bool_per_member(data, "config_auto_on", entry(console, config_auto_on_id, member_count(module_names)),
                     module_names);
 }
 
-void CWebSocketInterface::get_config_cue_reset(QJsonObject &data) {
+void CWebSocketInterface::get_config_cue_reset(QJsonObject &data)
+{
     const auto config = entry(console, config_cue_reset_id, member_count(module_names));
     if (!config)
         return;
@@ -307,7 +341,8 @@ void CWebSocketInterface::get_config_cue_reset(QJsonObject &data) {
                 }));
 }
 
-void CWebSocketInterface::get_config_on_air(QJsonObject &data) {
+void CWebSocketInterface::get_config_on_air(QJsonObject &data)
+{
     const auto config = entry(console, config_on_air_id, member_count(module_names));
     if (!config)
         return;
@@ -318,17 +353,20 @@ void CWebSocketInterface::get_config_on_air(QJsonObject &data) {
                 }));
 }
 
-void CWebSocketInterface::get_config_crm_mute(QJsonObject &data) {
+void CWebSocketInterface::get_config_crm_mute(QJsonObject &data)
+{
     bool_per_member(data, "config_crm_mute", entry(console, config_crm_mute_id, member_count(mic_module_names)),
                     mic_module_names);
 }
 
-void CWebSocketInterface::get_config_crm_auto_cue_reset(QJsonObject &data) {
+void CWebSocketInterface::get_config_crm_auto_cue_reset(QJsonObject &data)
+{
     bool_per_member(data, "config_crm_auto_cue_reset",
                     entry(console, config_crm_auto_cue_reset_id, member_count(mic_module_names)), mic_module_names);
 }
 
-void CWebSocketInterface::get_config_studio_remote(QJsonObject &data) {
+void CWebSocketInterface::get_config_studio_remote(QJsonObject &data)
+{
     const auto config = entry(console, config_studio_remote_id, member_count(mic_module_names));
     if (!config)
         return;
@@ -337,11 +375,13 @@ void CWebSocketInterface::get_config_studio_remote(QJsonObject &data) {
                 }));
 }
 
-void CWebSocketInterface::get_config_cue_interlock(QJsonObject &data) {
+void CWebSocketInterface::get_config_cue_interlock(QJsonObject &data)
+{
     bool_of_byte0(data, "config_cue_interlock", entry(console, config_cue_interlock_id, 1));
 }
 
-void CWebSocketInterface::get_config_gpo(QJsonObject &data) {
+void CWebSocketInterface::get_config_gpo(QJsonObject &data)
+{
     const auto config = entry(console, config_gpo_id, 4 * member_count(gpo_names));
     if (!config)
         return;
@@ -357,7 +397,8 @@ void CWebSocketInterface::get_config_gpo(QJsonObject &data) {
         data.insert(QLatin1String("config_gpo"), gpos);
 }
 
-void CWebSocketInterface::get_config_cue(QJsonObject &data) {
+void CWebSocketInterface::get_config_cue(QJsonObject &data)
+{
     // Two cues per byte, the even one in the low nibble.
     const qsizetype cues = member_count(cue_names);
     const auto config = entry(console, config_cue_id, (cues + 1) / 2);
@@ -372,7 +413,8 @@ void CWebSocketInterface::get_config_cue(QJsonObject &data) {
                 }));
 }
 
-void CWebSocketInterface::get_config_on(QJsonObject &data) {
+void CWebSocketInterface::get_config_on(QJsonObject &data)
+{
     // color_on and color_off in a nibble per module (bytes 0-3), color_on_and_fader in 2 bits per module
     // (bytes 4-5).
     const auto config = entry(console, config_on_id, 6);
@@ -389,12 +431,14 @@ void CWebSocketInterface::get_config_on(QJsonObject &data) {
                 }));
 }
 
-void CWebSocketInterface::get_config_fader_reserve(QJsonObject &data) {
+void CWebSocketInterface::get_config_fader_reserve(QJsonObject &data)
+{
     bool_per_member(data, "config_fader_reserve", entry(console, config_fader_reserve_id, member_count(module_names)),
                     module_names);
 }
 
-void CWebSocketInterface::get_config_silence_detection(QJsonObject &data) {
+void CWebSocketInterface::get_config_silence_detection(QJsonObject &data)
+{
     const auto config = entry(console, config_silence_detection_id, 5);
     if (!config)
         return;
@@ -407,27 +451,32 @@ void CWebSocketInterface::get_config_silence_detection(QJsonObject &data) {
     data.insert(QLatin1String("config_silence_detection"), silence);
 }
 
-void CWebSocketInterface::get_config_phantom(QJsonObject &data) {
+void CWebSocketInterface::get_config_phantom(QJsonObject &data)
+{
     bool_per_member(data, "config_phantom", entry(console, config_phantom_id, member_count(mic_module_names)),
                     mic_module_names);
 }
 
-void CWebSocketInterface::get_config_mic_at_line(QJsonObject &data) {
+void CWebSocketInterface::get_config_mic_at_line(QJsonObject &data)
+{
     bool_per_member(data, "config_mic_at_line", entry(console, config_mic_at_line_id, member_count(mic_module_names)),
                     mic_module_names);
 }
 
-void CWebSocketInterface::get_config_auto_off(QJsonObject &data) {
+void CWebSocketInterface::get_config_auto_off(QJsonObject &data)
+{
     bool_per_member(data, "config_auto_off", entry(console, config_auto_off_id, member_count(module_names)),
                     module_names);
 }
 
-void CWebSocketInterface::get_config_locked_on(QJsonObject &data) {
+void CWebSocketInterface::get_config_locked_on(QJsonObject &data)
+{
     bool_per_member(data, "config_locked_on", entry(console, config_locked_on_id, member_count(module_names)),
                     module_names);
 }
 
-void CWebSocketInterface::get_config_pgm_auto_off(QJsonObject &data) {
+void CWebSocketInterface::get_config_pgm_auto_off(QJsonObject &data)
+{
     const auto config = entry(console, config_pgm_auto_off_id, member_count(module_names));
     if (!config)
         return;
@@ -436,7 +485,8 @@ void CWebSocketInterface::get_config_pgm_auto_off(QJsonObject &data) {
                 }));
 }
 
-void CWebSocketInterface::get_config_mic_on(QJsonObject &data) {
+void CWebSocketInterface::get_config_mic_on(QJsonObject &data)
+{
     if (const auto mode = entry(console, config_mic_on_id, 1))
         put(data, QStringLiteral("config_mic_on"), word(mic_on_mode_names, byte_at(*mode, 0)));
 }

@@ -19,7 +19,8 @@ class TestApplication : public QObject {
 
     // Runs the entry point; check() sees the window before the event loop starts and schedules what ends it.
     // A fallback exit code of 99 ends a loop that would otherwise never stop.
-    int run(const std::function<void(MainWindow &)> &check) {
+    int run(const std::function<void(MainWindow &)> &check)
+    {
         return run_korvel_control(argc, argv, [&](MainWindow &window) {
             QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
             check(window);
@@ -27,7 +28,8 @@ class TestApplication : public QObject {
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         emulator::EmulatedDevice::instance().reset();
         QSettings settings(QSettings::NativeFormat, QSettings::UserScope, "Velmora", "Korvel Control");
         settings.clear();
@@ -38,7 +40,8 @@ private slots:
         settings.setValue("ws_port", 0);
     }
 
-    void startsInTheTrayAndQuitEndsTheLoop() {
+    void startsInTheTrayAndQuitEndsTheLoop()
+    {
         bool checked = false;
         const int code = run([&](MainWindow &window) {
             QVERIFY(QCoreApplication::testAttribute(Qt::AA_Use96Dpi));
@@ -58,7 +61,8 @@ private slots:
         QVERIFY(!QApplication::instance());
     }
 
-    void quitAfterTheWindowWasShownAndClosed() {
+    void quitAfterTheWindowWasShownAndClosed()
+    {
         const int code = run([](MainWindow &window) {
             QTimer::singleShot(0, &window, [&window] {
                 window.tray_menu()->actions().at(1)->trigger(); // "Settings"
@@ -72,7 +76,8 @@ private slots:
         QCOMPARE(code, 0);
     }
 
-    void returnsTheLoopsExitCode() {
+    void returnsTheLoopsExitCode()
+    {
         const int code = run([](MainWindow &) { QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(7); }); });
         QCOMPARE(code, 7);
     }

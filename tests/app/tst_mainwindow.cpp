@@ -34,7 +34,8 @@ using emulator::EmulatedDevice;
 
 namespace {
 
-EmulatedDevice &dev() {
+EmulatedDevice &dev()
+{
     return EmulatedDevice::instance();
 }
 
@@ -55,7 +56,8 @@ constexpr int right_vcenter = 0x82;
 constexpr int left_vcenter = 0x81;
 
 // What a widget shows: a group box's title, a button's or label's text.
-QString shown_text(const QWidget *w) {
+QString shown_text(const QWidget *w)
+{
     if (auto *box = qobject_cast<const QGroupBox *>(w))
         return box->title();
     if (auto *button = qobject_cast<const QAbstractButton *>(w))
@@ -65,16 +67,19 @@ QString shown_text(const QWidget *w) {
     return {};
 }
 
-QImage resource_image(const QString &path) {
+QImage resource_image(const QString &path)
+{
     return QImage(path).convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
-QImage icon_image(const QIcon &icon) {
+QImage icon_image(const QIcon &icon)
+{
     return icon.pixmap(QSize(256, 256)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
 }
 
 // Widgets that take keyboard focus, in the window's focus chain, starting at the given one.
-QStringList focus_chain(QWidget *window, QWidget *first) {
+QStringList focus_chain(QWidget *window, QWidget *first)
+{
     QStringList names;
     QWidget *w = first;
     do {
@@ -93,14 +98,16 @@ class TestMainWindow : public QObject {
     std::unique_ptr<MainWindow> window;
 
     template <typename T = QWidget>
-    T *widget(const char *name) {
+    T *widget(const char *name)
+    {
         return window->findChild<T *>(QString::fromLatin1(name));
     }
 
     QLabel *label(const char *name) { return widget<QLabel>(name); }
 
 private slots:
-    void initTestCase() {
+    void initTestCase()
+    {
         QCoreApplication::setOrganizationName(QStringLiteral("Velmora"));
         QCoreApplication::setApplicationName(QStringLiteral("Korvel Control"));
         // Two slots' names start like connect-by-name slots (on_clients_udp, on_clients_ws) and draw one warning
@@ -108,7 +115,8 @@ private slots:
         QLoggingCategory::setFilterRules(QStringLiteral("qt.core.qmetaobject.connectslotsbyname.warning=false"));
     }
 
-    void init() {
+    void init()
+    {
         dev().reset();
         // A store that binds no fixed port (tests run in parallel) and leaves the link to the test.
         QSettings settings;
@@ -129,7 +137,8 @@ private slots:
 
     void cleanup() { window.reset(); }
 
-    void titleAndIdentity() {
+    void titleAndIdentity()
+    {
         QCOMPARE(window->windowTitle(), QStringLiteral("Korvel Control v1.1.1"));
         QCOMPARE(window->objectName(), QStringLiteral("MainWindow"));
         QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Velmora"));
@@ -139,7 +148,8 @@ private slots:
 
     void startsHidden() { QVERIFY(!window->isVisible()); }
 
-    void sizeIsFixed() {
+    void sizeIsFixed()
+    {
         const QSize fixed(412, 340);
         QCOMPARE(window->size(), fixed);
         QCOMPARE(window->minimumSize(), fixed);
@@ -156,7 +166,8 @@ private slots:
         QCOMPARE(window->size(), fixed);
     }
 
-    void centralWidgetOnly() {
+    void centralWidgetOnly()
+    {
         QWidget *central = window->centralWidget();
         QVERIFY(central);
         QCOMPARE(central->objectName(), QStringLiteral("centralWidget"));
@@ -169,7 +180,8 @@ private slots:
         QCOMPARE(window->styleSheet().size(), 183);
     }
 
-    void widgets_data() {
+    void widgets_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("kind");
         QTest::addColumn<QString>("text");  // null: not checked (filled from the settings)
@@ -210,7 +222,8 @@ private slots:
         row("tx", "QLabel", "0", right_vcenter);
     }
 
-    void widgets() {
+    void widgets()
+    {
         QFETCH(QString, name);
         QFETCH(QString, kind);
         QFETCH(QString, text);
@@ -226,7 +239,8 @@ private slots:
             QCOMPARE(int(w->property("alignment").value<Qt::Alignment>()), alignment);
     }
 
-    void gridCells_data() {
+    void gridCells_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("layout");
         QTest::addColumn<int>("row");
@@ -269,7 +283,8 @@ private slots:
         row("tx", "gridLayout_7", 1, 5, 1, 1);
     }
 
-    void gridCells() {
+    void gridCells()
+    {
         QFETCH(QString, name);
         QFETCH(QString, layout);
         QFETCH(int, row);
@@ -292,7 +307,8 @@ private slots:
         QCOMPARE(cs, columnSpan);
     }
 
-    void layouts_data() {
+    void layouts_data()
+    {
         QTest::addColumn<QString>("layout");
         QTest::addColumn<QString>("owner");
         QTest::addColumn<int>("items");
@@ -314,7 +330,8 @@ private slots:
                                       << "groupBox_3" << 9;
     }
 
-    void layouts() {
+    void layouts()
+    {
         QFETCH(QString, layout);
         QFETCH(QString, owner);
         QFETCH(int, items);
@@ -327,7 +344,8 @@ private slots:
         QCOMPARE(grid->contentsMargins(), QMargins(11, 11, 11, 11));
     }
 
-    void everyLayoutIsAGrid() {
+    void everyLayoutIsAGrid()
+    {
         // The eight grids above are the only layouts in the tree.
         const auto grids = window->centralWidget()->findChildren<QGridLayout *>();
         const auto all = window->centralWidget()->findChildren<QLayout *>();
@@ -335,7 +353,8 @@ private slots:
         QCOMPARE(all.size(), 8);
     }
 
-    void spacers_data() {
+    void spacers_data()
+    {
         QTest::addColumn<QString>("layout");
         QTest::addColumn<int>("row");
         QTest::addColumn<int>("column");
@@ -350,7 +369,8 @@ private slots:
             << "gridLayout_7" << 1 << 1 << QSize(88, 20) << int(QSizePolicy::Expanding) << int(QSizePolicy::Minimum);
     }
 
-    void spacers() {
+    void spacers()
+    {
         QFETCH(QString, layout);
         QFETCH(int, row);
         QFETCH(int, column);
@@ -368,14 +388,16 @@ private slots:
         QCOMPARE(int(spacer->sizePolicy().verticalPolicy()), vertical);
     }
 
-    void stopLeavesColumnFourEmpty() {
+    void stopLeavesColumnFourEmpty()
+    {
         auto *grid = widget<QGroupBox>("groupBox_3")->findChild<QGridLayout *>("gridLayout_7");
         QVERIFY(grid);
         QCOMPARE(grid->itemAtPosition(0, 3)->widget(), widget("STOP"));
         QVERIFY(!grid->itemAtPosition(0, 4));
     }
 
-    void widths_data() {
+    void widths_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QSize>("minimum");
         QTest::addColumn<QSize>("maximum");
@@ -387,7 +409,8 @@ private slots:
         QTest::newRow("tx") << "tx" << QSize(60, 0) << QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     }
 
-    void widths() {
+    void widths()
+    {
         QFETCH(QString, name);
         QFETCH(QSize, minimum);
         QFETCH(QSize, maximum);
@@ -397,7 +420,8 @@ private slots:
         QCOMPARE(w->maximumSize(), maximum);
     }
 
-    void styleSheets_data() {
+    void styleSheets_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("style");
         for (const char *name : {"groupBox_4", "groupBox_7", "groupBox_8", "groupBox_6", "clients_udp", "clients_ws",
@@ -408,7 +432,8 @@ private slots:
         QTest::newRow("label_status_connection") << "label_status_connection" << red;
     }
 
-    void styleSheets() {
+    void styleSheets()
+    {
         QFETCH(QString, name);
         QFETCH(QString, style);
         QWidget *w = window->findChild<QWidget *>(name);
@@ -416,7 +441,8 @@ private slots:
         QCOMPARE(w->styleSheet(), style);
     }
 
-    void thinFonts_data() {
+    void thinFonts_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("weight");
         for (const char *name : {"groupBox_4", "groupBox_7", "groupBox_8", "groupBox_6"})
@@ -430,7 +456,8 @@ private slots:
             QTest::newRow(name) << QString::fromLatin1(name) << int(QApplication::font().weight());
     }
 
-    void thinFonts() {
+    void thinFonts()
+    {
         QFETCH(QString, name);
         QFETCH(int, weight);
         QWidget *w = window->findChild<QWidget *>(name);
@@ -439,7 +466,8 @@ private slots:
         QVERIFY(!w->font().bold());
     }
 
-    void focusOrder() {
+    void focusOrder()
+    {
         const QStringList expected{"lineEdit_METERING",        "lineEdit_CUSTOM", "checkBox_use_defaults",
                                    "lineEdit_CONFIGURATION",   "lineEdit_LISTEN", "lineEdit_websocket_port",
                                    "checkBox_use_defaults_ws", "START",           "STOP",
@@ -447,7 +475,8 @@ private slots:
         QCOMPARE(focus_chain(window.get(), widget("lineEdit_METERING")), expected);
     }
 
-    void componentsAreChildrenInCreationOrder() {
+    void componentsAreChildrenInCreationOrder()
+    {
         const QObjectList children = window->children();
         const QList<QObject *> parts{window->device_link(),         window->console(),   window->udp_interface(),
                                      window->websocket_interface(), window->tray_menu(), window->tray_icon()};
@@ -462,7 +491,8 @@ private slots:
         QCOMPARE(window->console()->device_link(), window->device_link());
     }
 
-    void trayIconAndMenu() {
+    void trayIconAndMenu()
+    {
         QSystemTrayIcon *tray = window->tray_icon();
         QCOMPARE(tray->toolTip(), QStringLiteral("Korvel Control"));
         QCOMPARE(tray->contextMenu(), window->tray_menu());
@@ -476,13 +506,15 @@ private slots:
         QCOMPARE(entries, (QStringList{"Quit", "Settings"}));
     }
 
-    void settingsEntryShowsTheWindow() {
+    void settingsEntryShowsTheWindow()
+    {
         QVERIFY(!window->isVisible());
         window->tray_menu()->actions().at(1)->trigger();
         QVERIFY(window->isVisible());
     }
 
-    void statusAtStart() {
+    void statusAtStart()
+    {
         QCOMPARE(label("label_status_connection")->text(), QStringLiteral("stopped"));
         QCOMPARE(label("label_status_connection")->styleSheet(), red);
         QCOMPARE(window->rx_count(), quint64(0));
@@ -490,14 +522,16 @@ private slots:
         QVERIFY(!window->device_link()->is_connected());
     }
 
-    void openAndClose_data() {
+    void openAndClose_data()
+    {
         QTest::addColumn<QString>("closed_by");
         QTest::newRow("STOP button") << "button";
         QTest::newRow("read error") << "read error";
         QTest::newRow("stop()") << "stop";
     }
 
-    void openAndClose() {
+    void openAndClose()
+    {
         QFETCH(QString, closed_by);
         QSystemTrayIcon *tray = window->tray_icon();
         QCOMPARE(widget<QPushButton>("START")->isEnabled(), true);
@@ -537,7 +571,8 @@ private slots:
         QCOMPARE(label("rx")->text(), QStringLiteral("0"));
     }
 
-    void startUpRequestsAreCountedBeforeTheWindowHearsOfTheOpen() {
+    void startUpRequestsAreCountedBeforeTheWindowHearsOfTheOpen()
+    {
         QString tx_at_connected;
         quint64 count_at_connected = 0;
         QString status_at_connected;
@@ -554,7 +589,8 @@ private slots:
         QCOMPARE(dev().writes().size(), 38);
     }
 
-    void failedWritesAreCountedToo() {
+    void failedWritesAreCountedToo()
+    {
         dev().set_write_fails(true);
         QCOMPARE(window->device_link()->start(), 0);
         QCOMPARE(window->tx_count(), quint64(38));
@@ -562,7 +598,8 @@ private slots:
         QCOMPARE(label("tx")->text(), QStringLiteral("39"));
     }
 
-    void readReportsAreCounted() {
+    void readReportsAreCounted()
+    {
         QCOMPARE(window->device_link()->start(), 0);
         dev().queue_input(QByteArray::fromHex("02ff"));
         dev().queue_input(QByteArray::fromHex("02ff"));
@@ -571,7 +608,8 @@ private slots:
         QCOMPARE(window->rx_count(), quint64(3));
     }
 
-    void countsAreSixtyFourBitAndShownInFull() {
+    void countsAreSixtyFourBitAndShownInFull()
+    {
         static_assert(std::is_same_v<decltype(window->rx_count()), quint64>);
         static_assert(std::is_same_v<decltype(window->tx_count()), quint64>);
         const int n = 70000; // past 16 bits; the label shows every digit
@@ -584,7 +622,8 @@ private slots:
         QCOMPARE(label("tx")->text(), QStringLiteral("1234"));
     }
 
-    void clientCounts_data() {
+    void clientCounts_data()
+    {
         QTest::addColumn<QString>("source");
         QTest::addColumn<int>("clients");
         QTest::addColumn<QString>("udp_text");
@@ -601,7 +640,8 @@ private slots:
                                << "17";
     }
 
-    void clientCounts() {
+    void clientCounts()
+    {
         QFETCH(QString, source);
         QFETCH(int, clients);
         QFETCH(QString, udp_text);
@@ -614,7 +654,8 @@ private slots:
         QCOMPARE(label("clients_ws")->text(), ws_text);
     }
 
-    void closeButtonHidesAndEverythingKeepsRunning() {
+    void closeButtonHidesAndEverythingKeepsRunning()
+    {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         QCOMPARE(window->device_link()->start(), 0);
@@ -632,7 +673,8 @@ private slots:
         QVERIFY(window->isVisible());
     }
 
-    void quitClosesForGood() {
+    void quitClosesForGood()
+    {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
         // "Quit" ends the event loop through the toolkit's quit-on-last-window-closed; the loop here stands in
@@ -645,13 +687,15 @@ private slots:
         QCOMPARE(last_closed.count(), 1);
     }
 
-    void quitWhileHidden() {
+    void quitWhileHidden()
+    {
         QTimer::singleShot(0, window.get(), [this] { window->close_exit(); });
         QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
         QCOMPARE(QCoreApplication::exec(), 0);
     }
 
-    void destroyingAShownWindowWithAFocusedPortField() {
+    void destroyingAShownWindowWithAFocusedPortField()
+    {
         window->show();
         QVERIFY(QTest::qWaitForWindowActive(window.get()));
         auto *field = widget<QLineEdit>("lineEdit_LISTEN");
@@ -666,7 +710,8 @@ private slots:
         QCOMPARE(finished.count(), 1);
     }
 
-    void slotOrderOfTheMetaObject() {
+    void slotOrderOfTheMetaObject()
+    {
         const QMetaObject &mo = MainWindow::staticMetaObject;
         QStringList slot_list;
         for (int i = mo.methodOffset(); i < mo.methodCount(); ++i) {
@@ -682,7 +727,8 @@ private slots:
     }
 
     // The form alone, before the window's constructor and the settings touch it.
-    void formAsBuilt() {
+    void formAsBuilt()
+    {
         QMainWindow bare;
         Ui::MainWindow form;
         form.setupUi(&bare);
@@ -699,7 +745,8 @@ private slots:
         QCOMPARE(form.label_status_connection->styleSheet(), red);
     }
 
-    void formKeepsAGivenObjectName() {
+    void formKeepsAGivenObjectName()
+    {
         QMainWindow bare;
         bare.setObjectName("named");
         Ui::MainWindow form;

@@ -13,7 +13,8 @@ struct SvgFacts {
     bool ok = false;
 };
 
-SvgFacts read_svg(const QString &path) {
+SvgFacts read_svg(const QString &path)
+{
     SvgFacts facts;
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -45,14 +46,16 @@ class TestResources : public QObject {
     Q_OBJECT
 
 private slots:
-    void trayIcons_data() {
+    void trayIcons_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("green");
         QTest::newRow("gray") << ":/resources/png/icon_gray.png" << false;
         QTest::newRow("green") << ":/resources/png/icon_green.png" << true;
     }
 
-    void trayIcons() {
+    void trayIcons()
+    {
         QFETCH(QString, path);
         QFETCH(bool, green);
         const QImage image(path);
@@ -82,7 +85,8 @@ private slots:
 
     void trayIconsReadAtTraySize_data() { trayIcons_data(); }
 
-    void trayIconsReadAtTraySize() {
+    void trayIconsReadAtTraySize()
+    {
         // At 22 pixels the glyph still stands apart from the square.
         QFETCH(QString, path);
         const QImage small = QImage(path)
@@ -93,7 +97,8 @@ private slots:
         QVERIFY2(node - square > 80, qPrintable(QString("node %1, square %2").arg(node).arg(square)));
     }
 
-    void leds_data() {
+    void leds_data()
+    {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QString>("size");
         QTest::addColumn<QStringList>("stops");
@@ -126,7 +131,8 @@ private slots:
                                    << "";
     }
 
-    void leds() {
+    void leds()
+    {
         QFETCH(QString, path);
         QFETCH(QString, size);
         QFETCH(QStringList, stops);

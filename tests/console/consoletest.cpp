@@ -5,7 +5,8 @@
 
 namespace consoletest {
 
-QStringList written_reports() {
+QStringList written_reports()
+{
     QStringList reports;
     for (const QByteArray &write : emulator::EmulatedDevice::instance().writes()) {
         if (write.size() == 1 + CKorvel::output_report_length && write.at(0) == 0)
@@ -18,7 +19,8 @@ QStringList written_reports() {
 
 OpenConsole::OpenConsole()
     : usb(nullptr, korvel::usb::vendor_id, korvel::usb::product_id)
-    , korvel(&usb, nullptr) {
+    , korvel(&usb, nullptr)
+{
     usb.start();
     emulator::EmulatedDevice::instance().clear_writes();
 }

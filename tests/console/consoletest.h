@@ -11,16 +11,19 @@
 namespace consoletest {
 
 // Bytes from hex text; spaces are skipped.
-inline QByteArray bytes(const char *hex) {
+inline QByteArray bytes(const char *hex)
+{
     return QByteArray::fromHex(hex);
 }
 
-inline QString hex(const QByteArray &data) {
+inline QString hex(const QByteArray &data)
+{
     return QString::fromLatin1(data.toHex(' ').toUpper());
 }
 
 // An input report from its type byte and payload in hex, with the length byte in front.
-inline QByteArray report(const char *type_and_payload) {
+inline QByteArray report(const char *type_and_payload)
+{
     QByteArray data = bytes(type_and_payload);
     data.prepend(static_cast<char>(data.size() + 1));
     return data;

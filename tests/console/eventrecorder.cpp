@@ -2,7 +2,8 @@
 
 #include "console/ckorvel.h"
 
-EventRecorder::EventRecorder(CKorvel *console) {
+EventRecorder::EventRecorder(CKorvel *console)
+{
     const QMetaObject &meta = CKorvel::staticMetaObject;
     const int first_slot = QObject::staticMetaObject.methodCount();
     for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
@@ -16,7 +17,8 @@ EventRecorder::EventRecorder(CKorvel *console) {
     }
 }
 
-int EventRecorder::qt_metacall(QMetaObject::Call call, int id, void **args) {
+int EventRecorder::qt_metacall(QMetaObject::Call call, int id, void **args)
+{
     id = QObject::qt_metacall(call, id, args);
     if (id < 0 || call != QMetaObject::InvokeMetaMethod)
         return id;
@@ -45,7 +47,8 @@ int EventRecorder::qt_metacall(QMetaObject::Call call, int id, void **args) {
     return -1;
 }
 
-QStringList EventRecorder::texts() const {
+QStringList EventRecorder::texts() const
+{
     QStringList texts;
     for (const Event &event : recorded) {
         QStringList args;
@@ -56,7 +59,8 @@ QStringList EventRecorder::texts() const {
     return texts;
 }
 
-QStringList EventRecorder::take() {
+QStringList EventRecorder::take()
+{
     const QStringList result = texts();
     recorded.clear();
     return result;

@@ -16,7 +16,8 @@ using emulator::EmulatedDevice;
 namespace {
 const char *const zeros8 = "00 00 00 00 00 00 00 00";
 
-QString with_type(const char *type, const char *payload) {
+QString with_type(const char *type, const char *payload)
+{
     return QString::fromLatin1(type) + u' ' + QString::fromLatin1(payload);
 }
 } // namespace
@@ -27,7 +28,8 @@ class TestDecoder : public QObject {
 private slots:
     void init() { EmulatedDevice::instance().reset(); }
 
-    void meta_object_data() {
+    void meta_object_data()
+    {
         QTest::addColumn<int>("index");
         QTest::addColumn<QByteArray>("signature");
         QTest::addColumn<QByteArray>("parameters");
@@ -86,7 +88,8 @@ private slots:
         }
     }
 
-    void meta_object() {
+    void meta_object()
+    {
         QFETCH(int, index);
         QFETCH(QByteArray, signature);
         QFETCH(QByteArray, parameters);
@@ -100,7 +103,8 @@ private slots:
         QCOMPARE(method.returnType(), int(QMetaType::Void));
     }
 
-    void events_data() {
+    void events_data()
+    {
         QTest::addColumn<QStringList>("earlier");
         QTest::addColumn<QString>("report");
         QTest::addColumn<QStringList>("expected");
@@ -277,7 +281,8 @@ private slots:
         QTest::newRow("mic on mode") << QStringList{"F3 00"} << "F3 02" << QStringList{"config_mic_on_event(2)"};
     }
 
-    void events() {
+    void events()
+    {
         QFETCH(QStringList, earlier);
         QFETCH(QString, report);
         QFETCH(QStringList, expected);
@@ -290,7 +295,8 @@ private slots:
         QCOMPARE(recorder.texts(), expected);
     }
 
-    void cache_contents() {
+    void cache_contents()
+    {
         OpenConsole console;
         CKorvel &k = console.korvel;
         console.feed("E0 00 00 01 00 00 00 00 00");
@@ -322,7 +328,8 @@ private slots:
         QVERIFY(!k.report_cache().contains(0x20));
     }
 
-    void led_tables() {
+    void led_tables()
+    {
         OpenConsole console;
         CKorvel &k = console.korvel;
         // Reports for LEDs outside the tables do not even create them.
@@ -354,14 +361,16 @@ private slots:
         QCOMPARE(k.cached(0x03).size(), 64);
     }
 
-    void echo_creates_both_tables() {
+    void echo_creates_both_tables()
+    {
         OpenConsole console;
         console.feed("82 00 02");
         QCOMPARE(console.korvel.cached(0x02), bytes("02") + QByteArray(15, '\0'));
         QCOMPARE(console.korvel.cached(0x03), QByteArray(64, '\0'));
     }
 
-    void slots_see_the_previous_report() {
+    void slots_see_the_previous_report()
+    {
         OpenConsole console;
         CKorvel &k = console.korvel;
         console.feed("D2 00 00 00 00 00 00 00 00");
@@ -379,7 +388,8 @@ private slots:
         QCOMPARE(meters, (QList<QByteArray>{bytes("01 01 01 01 01 01"), bytes("01 01 01 01 01 01")}));
     }
 
-    void led_slots_see_the_updated_table() {
+    void led_slots_see_the_updated_table()
+    {
         OpenConsole console;
         CKorvel &k = console.korvel;
         console.feed("C2 FF 00");
@@ -397,7 +407,8 @@ private slots:
         QCOMPARE(seen.last(), QStringLiteral("15:2:2"));
     }
 
-    void close_during_an_event_ends_the_report() {
+    void close_during_an_event_ends_the_report()
+    {
         OpenConsole console;
         CKorvel &k = console.korvel;
         console.feed(with_type("E0", zeros8).toLatin1().constData());
@@ -431,7 +442,8 @@ private slots:
         QVERIFY(k.report_cache().isEmpty());
     }
 
-    void report_fed_from_a_slot() {
+    void report_fed_from_a_slot()
+    {
         OpenConsole console;
         CKorvel &k = console.korvel;
         EventRecorder recorder(&k);
@@ -449,7 +461,8 @@ private slots:
         QCOMPARE(k.cached(0x22), bytes("00 01 00 00 00 00 00 00"));
     }
 
-    void reports_through_the_link() {
+    void reports_through_the_link()
+    {
         // The decoder runs on what the link reads, and the cache fills from the answers to the requests.
         OpenConsole console;
         EventRecorder recorder(&console.korvel);

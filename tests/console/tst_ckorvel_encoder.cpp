@@ -17,13 +17,15 @@ Q_DECLARE_METATYPE(Command)
 
 namespace {
 // A 10-byte output report from its leading bytes: the rest is zeros.
-QString out(const QByteArray &leading) {
+QString out(const QByteArray &leading)
+{
     QByteArray report = QByteArray::fromHex(leading);
     report.resize(CKorvel::output_report_length, '\0');
     return consoletest::hex(report);
 }
 
-QStringList outs(std::initializer_list<const char *> reports) {
+QStringList outs(std::initializer_list<const char *> reports)
+{
     QStringList list;
     for (const char *leading : reports)
         list << out(leading);
@@ -37,7 +39,8 @@ class TestEncoder : public QObject {
 private slots:
     void init() { EmulatedDevice::instance().reset(); }
 
-    void simple_command_data() {
+    void simple_command_data()
+    {
         QTest::addColumn<Command>("command");
         QTest::addColumn<QString>("expected");
         // The two documented examples, written out in full.
@@ -94,7 +97,8 @@ private slots:
                                        << "02 5C 00 00 00 00 00 00 00 00";
     }
 
-    void simple_command() {
+    void simple_command()
+    {
         QFETCH(Command, command);
         QFETCH(QString, expected);
         OpenConsole console;
@@ -102,7 +106,8 @@ private slots:
         QCOMPARE(written_reports(), QStringList{expected});
     }
 
-    void read_modify_write_data() {
+    void read_modify_write_data()
+    {
         QTest::addColumn<QStringList>("state_reports");
         QTest::addColumn<Command>("command");
         QTest::addColumn<QStringList>("expected");
@@ -231,7 +236,8 @@ private slots:
             << outs({"04 16 00 07"});
     }
 
-    void read_modify_write() {
+    void read_modify_write()
+    {
         QFETCH(QStringList, state_reports);
         QFETCH(Command, command);
         QFETCH(QStringList, expected);
@@ -242,7 +248,8 @@ private slots:
         QCOMPARE(written_reports(), expected);
     }
 
-    void reading_the_cache_creates_no_entry() {
+    void reading_the_cache_creates_no_entry()
+    {
         OpenConsole console;
         console.korvel.config_cue_reset(255, -1, 1, -1, -1, -1);
         console.korvel.config_gpo(1, -1, -1, -1, 5);
@@ -252,7 +259,8 @@ private slots:
         QVERIFY(console.korvel.report_cache().isEmpty());
     }
 
-    void startup_requests() {
+    void startup_requests()
+    {
         CUSBHID usb(nullptr, korvel::usb::vendor_id, korvel::usb::product_id);
         CKorvel korvel(&usb, nullptr);
         QTest::ignoreMessage(QtDebugMsg, "USB Connected!");
@@ -268,7 +276,8 @@ private slots:
         QCOMPARE(written_reports(), expected);
     }
 
-    void cache_emptied_on_close_and_reopen() {
+    void cache_emptied_on_close_and_reopen()
+    {
         OpenConsole console;
         console.feed("E0 00 00 01 00 00 00 00 00");
         console.feed("D2 01 00 1F 00 00 00 00 00");
@@ -293,7 +302,8 @@ private slots:
         QCOMPARE(on_events.count(), 0);
     }
 
-    void commands_on_a_closed_link_send_nothing() {
+    void commands_on_a_closed_link_send_nothing()
+    {
         OpenConsole console;
         QTest::ignoreMessage(QtDebugMsg, "USB Disconnected");
         console.usb.stop();

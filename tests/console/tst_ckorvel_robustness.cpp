@@ -18,7 +18,8 @@ constexpr int steps = 200000;
 constexpr quint32 seed = 0x4B435452;
 
 // Member count of the list that each event's first argument indexes.
-const QHash<QByteArray, int> &member_counts() {
+const QHash<QByteArray, int> &member_counts()
+{
     using namespace korvel;
     static const QHash<QByteArray, int> counts{
         {"ctrl_led_event", 16},
@@ -56,7 +57,8 @@ const QHash<QByteArray, int> &member_counts() {
 }
 
 // What is wrong with one event, or an empty string.
-QString check_event(const EventRecorder &recorder, const EventRecorder::Event &event) {
+QString check_event(const EventRecorder &recorder, const EventRecorder::Event &event)
+{
     const QMetaMethod &method = recorder.signal(event.signal);
     const QByteArray name = method.name();
     const QString text = QString::fromLatin1(name) + u' ' + QString::number(event.args[0]);
@@ -98,7 +100,8 @@ QString check_event(const EventRecorder &recorder, const EventRecorder::Event &e
 }
 
 // What is wrong with one output report as written to the device, or an empty string.
-QString check_write(const QByteArray &write) {
+QString check_write(const QByteArray &write)
+{
     if (write.size() != 11 || write.at(0) != 0)
         return QStringLiteral("malformed write: ") + consoletest::hex(write);
     const int length = static_cast<quint8>(write.at(1));
@@ -114,9 +117,11 @@ class Fuzzer {
 public:
     explicit Fuzzer(CKorvel &console)
         : console(console)
-        , rng(seed) {}
+        , rng(seed)
+    {}
 
-    QByteArray next_report() {
+    QByteArray next_report()
+    {
         const int shape = static_cast<int>(rng.bounded(20));
         if (shape == 0) // too short for a type byte
             return QByteArray(static_cast<int>(rng.bounded(2)), static_cast<char>(rng.bounded(256)));
@@ -151,7 +156,8 @@ public:
         return report;
     }
 
-    int arg() {
+    int arg()
+    {
         switch (rng.bounded(8)) {
         case 0:
             return -1;
@@ -168,7 +174,8 @@ public:
         }
     }
 
-    void random_command() {
+    void random_command()
+    {
         CKorvel &k = console;
         switch (rng.bounded(33)) {
         case 0:
@@ -284,7 +291,8 @@ class TestRobustness : public QObject {
 private slots:
     void init() { EmulatedDevice::instance().reset(); }
 
-    void random_reports_and_commands() {
+    void random_reports_and_commands()
+    {
         QtMessageHandler previous =
             qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
         OpenConsole console;

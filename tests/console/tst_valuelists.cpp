@@ -42,7 +42,8 @@ const ListFacts all_lists[] = {
     {"mic_on_mode_names", &mic_on_mode_names, 3, -1, "mic_on", "on_air2"},
 };
 
-const QStringList *list_named(const QString &name) {
+const QStringList *list_named(const QString &name)
+{
     for (const ListFacts &facts : all_lists)
         if (name == QLatin1String(facts.name))
             return facts.list;
@@ -54,7 +55,8 @@ class TestValueLists : public QObject {
     Q_OBJECT
 
 private slots:
-    void shape_data() {
+    void shape_data()
+    {
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("size");
         QTest::addColumn<int>("members");
@@ -65,7 +67,8 @@ private slots:
                                       << QString::fromLatin1(facts.first) << QString::fromLatin1(facts.last_member);
     }
 
-    void shape() {
+    void shape()
+    {
         QFETCH(QString, name);
         QFETCH(int, size);
         QFETCH(int, members);
@@ -87,7 +90,8 @@ private slots:
         QCOMPARE(name_of(*list, members - 1), last_member);
     }
 
-    void lookup_data() {
+    void lookup_data()
+    {
         QTest::addColumn<QString>("list");
         QTest::addColumn<QString>("word");
         QTest::addColumn<int>("position");
@@ -139,7 +143,8 @@ private slots:
                                                   << "color_on_and_fader" << 1;
     }
 
-    void lookup() {
+    void lookup()
+    {
         QFETCH(QString, list);
         QFETCH(QString, word);
         QFETCH(int, position);
@@ -150,13 +155,15 @@ private slots:
             QCOMPARE(name_of(*words, position), word);
     }
 
-    void voice_track_gaps() {
+    void voice_track_gaps()
+    {
         for (int i = 3; i <= 6; ++i)
             QVERIFY(name_of(voicetrack_module_names, i).isEmpty());
         QCOMPARE(name_of(voicetrack_module_names, 7), QStringLiteral("mod8"));
     }
 
-    void has_position_bounds() {
+    void has_position_bounds()
+    {
         QVERIFY(has_position(led_color_names, 0));
         QVERIFY(has_position(led_color_names, 2));
         QVERIFY(!has_position(led_color_names, 3));

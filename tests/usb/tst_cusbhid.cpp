@@ -16,11 +16,13 @@ namespace {
 constexpr int vid = korvel::usb::vendor_id;
 constexpr int pid = korvel::usb::product_id;
 
-EmulatedDevice &dev() {
+EmulatedDevice &dev()
+{
     return EmulatedDevice::instance();
 }
 
-QByteArray report(int length, char seed) {
+QByteArray report(int length, char seed)
+{
     QByteArray bytes(length, Qt::Uninitialized);
     for (int i = 0; i < length; ++i)
         bytes[i] = static_cast<char>(seed + i);
@@ -30,7 +32,8 @@ QByteArray report(int length, char seed) {
 // Records every signal of a link as one line each, in the order they were emitted.
 class SignalLog : public QObject {
 public:
-    explicit SignalLog(CUSBHID *link) {
+    explicit SignalLog(CUSBHID *link)
+    {
         connect(link, &CUSBHID::connected, this, [this] { lines << "connected"; });
         connect(link, &CUSBHID::disconnected, this, [this] { lines << "disconnected"; });
         connect(link, &CUSBHID::data_ready, this, [this](const QByteArray &d) { lines << "data " + d.toHex(); });
@@ -44,9 +47,11 @@ public:
 class FailAfterReads : public emulator::DeviceModel {
 public:
     explicit FailAfterReads(int reads)
-        : good_reads(reads) {}
+        : good_reads(reads)
+    {}
     void output_report(const QByteArray &, EmulatedDevice &) override {}
-    void before_read(EmulatedDevice &device) override {
+    void before_read(EmulatedDevice &device) override
+    {
         if (++seen == good_reads)
             device.fail_next_read();
     }
@@ -57,14 +62,16 @@ private:
 };
 
 // The link's two timers are told apart by their period, which they only have once started.
-bool read_timer_running(CUSBHID &link) {
+bool read_timer_running(CUSBHID &link)
+{
     const auto timers = link.findChildren<QTimer *>();
     return std::any_of(timers.begin(), timers.end(), [](QTimer *t) {
         return t->isActive() && !t->isSingleShot() && t->interval() == CUSBHID::poll_interval_ms;
     });
 }
 
-bool auto_connect_timer_running(CUSBHID &link) {
+bool auto_connect_timer_running(CUSBHID &link)
+{
     const auto timers = link.findChildren<QTimer *>();
     return std::any_of(timers.begin(), timers.end(), [](QTimer *t) {
         return t->isActive() && !t->isSingleShot() && t->interval() == CUSBHID::auto_connect_interval_ms;
@@ -79,7 +86,8 @@ class TestCUSBHID : public QObject {
 private slots:
     void init() { dev().reset(); }
 
-    void constructedClosedWithIdleTimers() {
+    void constructedClosedWithIdleTimers()
+    {
         CUSBHID link(nullptr, vid, pid);
         QVERIFY(!link.is_connected());
         QVERIFY(!link.is_auto_connect());
@@ -91,7 +99,8 @@ private slots:
     }
 
     // start() and stop() in each state: result, signals, and the state afterwards.
-    void startStop_data() {
+    void startStop_data()
+    {
         QTest::addColumn<bool>("open_before");
         QTest::addColumn<bool>("present");
         QTest::addColumn<QString>("operation");
@@ -110,7 +119,8 @@ private slots:
         QTest::newRow("stop closed") << false << true << "stop" << -1 << QStringList{} << false;
     }
 
-    void startStop() {
+    void startStop()
+    {
         QFETCH(bool, open_before);
         QFETCH(bool, present);
         QFETCH(QString, operation);
@@ -139,7 +149,8 @@ private slots:
         QCOMPARE(read_timer_running(link), open_after);
     }
 
-    void openSwitchesToNonBlockingReads() {
+    void openSwitchesToNonBlockingReads()
+    {
         CUSBHID link(nullptr, vid, pid);
         QVERIFY(!dev().nonblocking());
         QCOMPARE(link.start(), 0);
@@ -149,7 +160,8 @@ private slots:
         QCOMPARE(dev().init_count(), 0);
     }
 
-    void readTimerRunsExactlyWhileOpen() {
+    void readTimerRunsExactlyWhileOpen()
+    {
         CUSBHID link(nullptr, vid, pid);
         bool running_at_connected = false;
         bool running_at_disconnected = true;
@@ -163,7 +175,8 @@ private slots:
         QVERIFY(!read_timer_running(link));
     }
 
-    void stopClosesAndReleasesTheLibrary() {
+    void stopClosesAndReleasesTheLibrary()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         QCOMPARE(link.stop(), 0);
@@ -176,7 +189,8 @@ private slots:
         QCOMPARE(dev().exit_count(), 1);
     }
 
-    void zeroIdNeverReachesTheLibrary_data() {
+    void zeroIdNeverReachesTheLibrary_data()
+    {
         QTest::addColumn<int>("vendor");
         QTest::addColumn<int>("product");
         QTest::addColumn<bool>("via_ids");
@@ -187,7 +201,8 @@ private slots:
         QTest::newRow("product 0, start(ids)") << vid << 0 << true;
     }
 
-    void zeroIdNeverReachesTheLibrary() {
+    void zeroIdNeverReachesTheLibrary()
+    {
         QFETCH(int, vendor);
         QFETCH(int, product);
         QFETCH(bool, via_ids);
@@ -202,7 +217,8 @@ private slots:
         QVERIFY(!link.is_connected());
     }
 
-    void startWithIdsReplacesThemEvenWhenItFails() {
+    void startWithIdsReplacesThemEvenWhenItFails()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(vid, 0), -1);
         // The stored product id is now 0, so the plain start fails without calling the library.
@@ -212,7 +228,8 @@ private slots:
         QVERIFY(link.is_connected());
     }
 
-    void startWithIdsOnAnOpenLinkStillStoresThem() {
+    void startWithIdsOnAnOpenLinkStillStoresThem()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         QCOMPARE(link.start(0x1234, 0x5678), -1);
@@ -224,14 +241,16 @@ private slots:
         QCOMPARE(dev().last_product_id(), 0x5678);
     }
 
-    void idsAreCutToSixteenBits() {
+    void idsAreCutToSixteenBits()
+    {
         CUSBHID link(nullptr, vid | 0x10000, pid | 0x70000);
         QCOMPARE(link.start(), 0);
         QCOMPARE(dev().last_vendor_id(), vid);
         QCOMPARE(dev().last_product_id(), pid);
     }
 
-    void writePrependsReportNumber_data() {
+    void writePrependsReportNumber_data()
+    {
         QTest::addColumn<QByteArray>("data");
         QTest::newRow("empty") << QByteArray();
         QTest::newRow("one byte") << QByteArray::fromHex("ff");
@@ -241,7 +260,8 @@ private slots:
         QTest::newRow("100 bytes") << report(100, 7);
     }
 
-    void writePrependsReportNumber() {
+    void writePrependsReportNumber()
+    {
         QFETCH(QByteArray, data);
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
@@ -257,7 +277,8 @@ private slots:
         QCOMPARE(data, original);
     }
 
-    void writeWhileClosedSendsNothing() {
+    void writeWhileClosedSendsNothing()
+    {
         CUSBHID link(nullptr, vid, pid);
         QSignalSpy tx(&link, &CUSBHID::TX);
         QCOMPARE(link.write(QByteArray::fromHex("0a41")), 0);
@@ -268,7 +289,8 @@ private slots:
         QVERIFY(dev().writes().isEmpty());
     }
 
-    void failedWriteIsCountedAndKeepsTheLinkOpen() {
+    void failedWriteIsCountedAndKeepsTheLinkOpen()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         SignalLog log(&link);
@@ -282,7 +304,8 @@ private slots:
         QCOMPARE(dev().writes().size(), 3);
     }
 
-    void reportsKeepTheirLength_data() {
+    void reportsKeepTheirLength_data()
+    {
         QTest::addColumn<QByteArray>("queued");
         QTest::addColumn<QByteArray>("expected");
         QTest::newRow("1 byte") << report(1, 1) << report(1, 1);
@@ -294,7 +317,8 @@ private slots:
         QTest::newRow("200 bytes") << report(200, 5) << report(128, 5);
     }
 
-    void reportsKeepTheirLength() {
+    void reportsKeepTheirLength()
+    {
         QFETCH(QByteArray, queued);
         QFETCH(QByteArray, expected);
         CUSBHID link(nullptr, vid, pid);
@@ -306,7 +330,8 @@ private slots:
         QCOMPARE(data.first().first().toByteArray(), expected);
     }
 
-    void nothingWaitingEmitsNothing() {
+    void nothingWaitingEmitsNothing()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         SignalLog log(&link);
@@ -316,7 +341,8 @@ private slots:
         QVERIFY(link.is_connected());
     }
 
-    void waitingReportsAllPassedOnInOneTick() {
+    void waitingReportsAllPassedOnInOneTick()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         SignalLog log(&link);
@@ -333,7 +359,8 @@ private slots:
         QCOMPARE(dev().read_count(), 4);
     }
 
-    void oneTickPassesOnAtMostTheBound() {
+    void oneTickPassesOnAtMostTheBound()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         QSignalSpy data(&link, &CUSBHID::data_ready);
@@ -355,7 +382,8 @@ private slots:
         QCOMPARE(dev().pending_input(), 0);
     }
 
-    void readErrorAmongReportsEndsTheTickAfterThem() {
+    void readErrorAmongReportsEndsTheTickAfterThem()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         FailAfterReads model(2);
@@ -375,7 +403,8 @@ private slots:
         dev().set_model(nullptr);
     }
 
-    void readErrorClosesOnce() {
+    void readErrorClosesOnce()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         SignalLog log(&link);
@@ -397,7 +426,8 @@ private slots:
         QCOMPARE(dev().exit_count(), 1);
     }
 
-    void readTimerPassesReportsOn() {
+    void readTimerPassesReportsOn()
+    {
         CUSBHID link(nullptr, vid, pid);
         QSignalSpy data(&link, &CUSBHID::data_ready);
         QCOMPARE(link.start(), 0);
@@ -406,7 +436,8 @@ private slots:
         QCOMPARE(data.first().first().toByteArray(), QByteArray::fromHex("0a4b"));
     }
 
-    void unplugDisconnectsOnceByTheTimer() {
+    void unplugDisconnectsOnceByTheTimer()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         QSignalSpy disconnected(&link, &CUSBHID::disconnected);
@@ -418,7 +449,8 @@ private slots:
         QCOMPARE(disconnected.count(), 1);
     }
 
-    void autoConnectTimer() {
+    void autoConnectTimer()
+    {
         CUSBHID link(nullptr, vid, pid);
         link.set_auto_connect(true);
         QVERIFY(link.is_auto_connect());
@@ -429,7 +461,8 @@ private slots:
         QVERIFY(!auto_connect_timer_running(link));
     }
 
-    void autoConnectOpensByItself() {
+    void autoConnectOpensByItself()
+    {
         CUSBHID link(nullptr, vid, pid);
         QSignalSpy connected(&link, &CUSBHID::connected);
         link.set_auto_connect(true);
@@ -440,7 +473,8 @@ private slots:
         QVERIFY(auto_connect_timer_running(link));
     }
 
-    void autoConnectRetriesWhileAbsent() {
+    void autoConnectRetriesWhileAbsent()
+    {
         dev().set_present(false);
         CUSBHID link(nullptr, vid, pid);
         QSignalSpy connected(&link, &CUSBHID::connected);
@@ -451,7 +485,8 @@ private slots:
         QTRY_COMPARE(connected.count(), 1);
     }
 
-    void autoConnectReopensAfterReadError() {
+    void autoConnectReopensAfterReadError()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         link.set_auto_connect(true);
@@ -464,7 +499,8 @@ private slots:
         QCOMPARE(dev().open_count(), 2);
     }
 
-    void autoConnectReopensAfterStop() {
+    void autoConnectReopensAfterStop()
+    {
         CUSBHID link(nullptr, vid, pid);
         QCOMPARE(link.start(), 0);
         link.set_auto_connect(true);
@@ -474,7 +510,8 @@ private slots:
         QTRY_COMPARE(connected.count(), 1);
     }
 
-    void switchingAutoConnectOffKeepsTheLinkOpen() {
+    void switchingAutoConnectOffKeepsTheLinkOpen()
+    {
         CUSBHID link(nullptr, vid, pid);
         link.set_auto_connect(true);
         QTRY_VERIFY(link.is_connected());
@@ -484,7 +521,8 @@ private slots:
         QCOMPARE(disconnected.count(), 0);
     }
 
-    void destroyingTheLinkEmitsNothing() {
+    void destroyingTheLinkEmitsNothing()
+    {
         auto *link = new CUSBHID(nullptr, vid, pid);
         QCOMPARE(link->start(), 0);
         QSignalSpy disconnected(link, &CUSBHID::disconnected);
@@ -493,7 +531,8 @@ private slots:
         QCOMPARE(dev().exit_count(), 0);
     }
 
-    void signalOrderOfTheMetaObject() {
+    void signalOrderOfTheMetaObject()
+    {
         const QMetaObject &mo = CUSBHID::staticMetaObject;
         QStringList methods;
         for (int i = mo.methodOffset(); i < mo.methodCount(); ++i)

@@ -26,7 +26,8 @@ class TestWsNotifications : public QObject {
     std::unique_ptr<WsTestClient> client;
 
     // Emits through the console and returns every text the client received for it.
-    QStringList received(const Emit &emitter) {
+    QStringList received(const Emit &emitter)
+    {
         emitter(*rig->console);
         if (!sync_clients(*rig->ws, {client.get()}))
             return {QStringLiteral("no barrier")};
@@ -34,7 +35,8 @@ class TestWsNotifications : public QObject {
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         EmulatedDevice::instance().reset();
         rig = std::make_unique<WsRig>();
         // The link opens first: the client hears no device status, and may subscribe.
@@ -51,12 +53,14 @@ private slots:
         client->take();
     }
 
-    void cleanup() {
+    void cleanup()
+    {
         client.reset();
         rig.reset();
     }
 
-    void notification_data() {
+    void notification_data()
+    {
         QTest::addColumn<Emit>("emitter");
         // The whole message, compact; empty when nothing may be sent.
         QTest::addColumn<QByteArray>("expected");
@@ -254,7 +258,8 @@ private slots:
             R"("pgm_left":-12.25,"pgm_right":3.5},"msg":"on_metering"})");
     }
 
-    void notification() {
+    void notification()
+    {
         QFETCH(Emit, emitter);
         QFETCH(QByteArray, expected);
         const QStringList texts = received(emitter);
@@ -271,7 +276,8 @@ private slots:
         QCOMPARE(texts.at(0), QString::fromUtf8(wanted.toJson(QJsonDocument::Indented)));
     }
 
-    void exactTexts_data() {
+    void exactTexts_data()
+    {
         QTest::addColumn<Emit>("emitter");
         QTest::addColumn<QString>("text");
         QTest::newRow("gpo2") << Emit([](CKorvel &c) { emit c.config_gpo_event(1, 3, -1, -1, 30); })
@@ -305,14 +311,16 @@ private slots:
                                                     "}\n");
     }
 
-    void exactTexts() {
+    void exactTexts()
+    {
         QFETCH(Emit, emitter);
         QFETCH(QString, text);
         QCOMPARE(received(emitter), QStringList{text});
     }
 
     // Events of one report go out in the order they were emitted.
-    void orderOfEvents() {
+    void orderOfEvents()
+    {
         const QStringList texts = received([](CKorvel &c) {
             emit c.state_cue_event(0, 0);
             emit c.state_cue_event(10, 1);

@@ -25,11 +25,13 @@ const QString connected_text =
 const QString disconnected_text =
     QStringLiteral("{\n    \"data\": \"disconnected\",\n    \"msg\": \"on_device_status\"\n}\n");
 
-QJsonObject parse(const QString &text) {
+QJsonObject parse(const QString &text)
+{
     return QJsonDocument::fromJson(text.toUtf8()).object();
 }
 
-QStringList msgs(const QStringList &texts) {
+QStringList msgs(const QStringList &texts)
+{
     QStringList names;
     for (const QString &text : texts)
         names.append(parse(text).value("msg").toString());
@@ -39,25 +41,30 @@ QStringList msgs(const QStringList &texts) {
 // Debug lines written while an instance lives, passed on to the test log as well.
 class LogCapture {
 public:
-    LogCapture() {
+    LogCapture()
+    {
         lines().clear();
         previous() = qInstallMessageHandler(&LogCapture::handle);
     }
     ~LogCapture() { qInstallMessageHandler(previous()); }
-    static QStringList &lines() {
+    static QStringList &lines()
+    {
         static QStringList captured;
         return captured;
     }
-    static qsizetype count_starting_with(const QString &prefix) {
+    static qsizetype count_starting_with(const QString &prefix)
+    {
         return std::count_if(lines().cbegin(), lines().cend(), [&](const QString &l) { return l.startsWith(prefix); });
     }
 
 private:
-    static QtMessageHandler &previous() {
+    static QtMessageHandler &previous()
+    {
         static QtMessageHandler handler = nullptr;
         return handler;
     }
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message) {
+    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &message)
+    {
         lines().append(message);
         if (previous())
             previous()(type, context, message);
@@ -71,7 +78,8 @@ class TestWsServer : public QObject {
 private slots:
     void init() { EmulatedDevice::instance().reset(); }
 
-    void listensOnTheStoredPortAndLogsIt() {
+    void listensOnTheStoredPortAndLogsIt()
+    {
         QTest::ignoreMessage(QtDebugMsg, "WebSocket Server is listening on port: 0");
         WsRig rig;
         QVERIFY(rig.ws->is_listening());
@@ -89,14 +97,16 @@ private slots:
         QCOMPARE(rig.ws->listening_port(), chosen);
     }
 
-    void aNumberThatIsNoPortIsNotListenedOn_data() {
+    void aNumberThatIsNoPortIsNotListenedOn_data()
+    {
         QTest::addColumn<int>("port");
         QTest::newRow("65536") << 65536;
         QTest::newRow("-1") << -1;
         QTest::newRow("65536 + 19552") << 65536 + 19552;
     }
 
-    void aNumberThatIsNoPortIsNotListenedOn() {
+    void aNumberThatIsNoPortIsNotListenedOn()
+    {
         QFETCH(int, port);
         WsRig rig;
         QVERIFY(rig.ws->is_listening());
@@ -106,7 +116,8 @@ private slots:
         QVERIFY(rig.ws->is_listening());
     }
 
-    void nothingIsSentToANewClient() {
+    void nothingIsSentToANewClient()
+    {
         WsRig rig;
         WsTestClient client;
         QVERIFY(client.open(rig.port()));
@@ -115,7 +126,8 @@ private slots:
         QCOMPARE(client.take(), QStringList());
     }
 
-    void deviceStatusReachesEveryClientOncePerOpenAndClose() {
+    void deviceStatusReachesEveryClientOncePerOpenAndClose()
+    {
         WsRig rig;
         WsTestClient first, second;
         QVERIFY(first.open(rig.port()));
@@ -133,7 +145,8 @@ private slots:
         QCOMPARE(second.take(), QStringList{disconnected_text});
     }
 
-    void clientCountFollowsConnectionsAndDisconnections() {
+    void clientCountFollowsConnectionsAndDisconnections()
+    {
         WsRig rig;
         QSignalSpy counts(rig.ws.get(), &CWebSocketInterface::connected_clients);
         WsTestClient first, second;
@@ -160,7 +173,8 @@ private slots:
         QTRY_COMPARE(rig.ws->findChildren<QWebSocket *>().size(), 0);
     }
 
-    void subscriptionsAreGoneAfterReconnecting() {
+    void subscriptionsAreGoneAfterReconnecting()
+    {
         WsRig rig;
         QCOMPARE(rig.link->start(), 0);
         WsTestClient client;
@@ -179,7 +193,8 @@ private slots:
         QCOMPARE(reply.value("data").toArray(), QJsonArray());
     }
 
-    void meteringGoesOnlyToSubscribers_data() {
+    void meteringGoesOnlyToSubscribers_data()
+    {
         // Which of three clients, in order of connection, subscribe to "metering".
         QTest::addColumn<QList<bool>>("subscribed");
         QTest::newRow("first and third") << QList<bool>{true, false, true};
@@ -188,7 +203,8 @@ private slots:
         QTest::newRow("none") << QList<bool>{false, false, false};
     }
 
-    void meteringGoesOnlyToSubscribers() {
+    void meteringGoesOnlyToSubscribers()
+    {
         QFETCH(QList<bool>, subscribed);
         WsRig rig;
         QCOMPARE(rig.link->start(), 0);
@@ -218,7 +234,8 @@ private slots:
         }
     }
 
-    void aRefusedMessageIsAnsweredToItsSenderOnly() {
+    void aRefusedMessageIsAnsweredToItsSenderOnly()
+    {
         WsRig rig;
         WsTestClient sender, other;
         QVERIFY(sender.open(rig.port()));
@@ -247,7 +264,8 @@ private slots:
         QCOMPARE(sender.take(), QStringList());
     }
 
-    void binaryFramesAreDropped() {
+    void binaryFramesAreDropped()
+    {
         WsRig rig;
         QCOMPARE(rig.link->start(), 0);
         WsTestClient client;
@@ -262,7 +280,8 @@ private slots:
         QCOMPARE(client.texts.size(), 1);
     }
 
-    void setPortKeepsConnectedClients() {
+    void setPortKeepsConnectedClients()
+    {
         WsRig rig;
         WsTestClient client;
         QVERIFY(client.open(rig.port()));
@@ -278,7 +297,8 @@ private slots:
 
     // The server cannot listen any more (its new port is taken): connected clients keep getting notifications,
     // replies and error replies; new connections wait for a port that works.
-    void clientsAreServedWhileTheServerCannotListen() {
+    void clientsAreServedWhileTheServerCannotListen()
+    {
         WsRig rig;
         QCOMPARE(rig.link->start(), 0);
         WsTestClient client;
@@ -313,7 +333,8 @@ private slots:
     }
 
     // A client that stops reading is closed once its unsent output reaches the bound; the others go on.
-    void aClientThatStopsReadingIsDropped() {
+    void aClientThatStopsReadingIsDropped()
+    {
         WsRig rig;
         QSignalSpy counts(rig.ws.get(), &CWebSocketInterface::connected_clients);
         WsTestClient healthy;
@@ -360,7 +381,8 @@ private slots:
         QCOMPARE(LogCapture::count_starting_with("socketDisconnected:"), 0);
     }
 
-    void oversizedMessageClosesOnlyItsSender() {
+    void oversizedMessageClosesOnlyItsSender()
+    {
         WsRig rig;
         QCOMPARE(rig.link->start(), 0);
         WsTestClient big, other;

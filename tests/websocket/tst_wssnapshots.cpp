@@ -16,7 +16,8 @@ using emulator::EmulatedDevice;
 using Reports = QList<QByteArray>;
 
 namespace {
-QByteArray bytes(std::initializer_list<int> values) {
+QByteArray bytes(std::initializer_list<int> values)
+{
     QByteArray result;
     for (const int v : values)
         result.append(static_cast<char>(v));
@@ -24,14 +25,16 @@ QByteArray bytes(std::initializer_list<int> values) {
 }
 
 // A state report (message type 3) of the given type byte.
-QByteArray state(unsigned char type, std::initializer_list<int> payload) {
+QByteArray state(unsigned char type, std::initializer_list<int> payload)
+{
     return input_report(type, bytes(payload));
 }
 
 // Reports after which the LED colour table holds colour and the blink table holds blink, whether the decoder
 // keeps the tables itself (echoes set every entry, LED reports change one LED) or caches each payload as it
 // comes. The last two reports are LED reports for LED colour[0] == blink[0], whose values they repeat.
-Reports led_tables(const QByteArray &colour, const QByteArray &blink) {
+Reports led_tables(const QByteArray &colour, const QByteArray &blink)
+{
     Reports reports;
     for (int i = 0; i < 16; ++i)
         reports.append(input_report(0x82, bytes({i, colour.at(i)})));
@@ -45,7 +48,8 @@ Reports led_tables(const QByteArray &colour, const QByteArray &blink) {
     return reports;
 }
 
-QByteArray led_colours() {
+QByteArray led_colours()
+{
     // LED 0 red, LED 1 red (the report's own LED and colour), LEDs 3, 6 and 15 green, LED 5 an unknown code.
     QByteArray table(16, '\0');
     table[0] = 1;
@@ -57,7 +61,8 @@ QByteArray led_colours() {
     return table;
 }
 
-QByteArray led_blinks(bool a4_blinking) {
+QByteArray led_blinks(bool a4_blinking)
+{
     QByteArray table(64, '\0');
     // LED 1 blinks green/red at normal speed; byte 0 (its LED number) makes LED 0 blink the same way.
     const QByteArray led1 = bytes({1, 2, 1, 1});
@@ -95,7 +100,8 @@ const QStringList config_keys{"config_auto_off",
                               "config_studio_remote"};
 
 // One report of every id the snapshots read, every code inside its list.
-Reports full_set() {
+Reports full_set()
+{
     Reports reports = led_tables(led_colours(), led_blinks(true));
     reports << state(0xC1, {1, 4, 12}) << state(0xC4, {0, 0}) << state(0xCB, {0, 0, 0}) << state(0xCC, {0, 0, 0})
             << state(0xCD, {0, 0, 0, 0, 0, 0, 0, 0});
@@ -106,7 +112,8 @@ Reports full_set() {
     return reports;
 }
 
-QStringList sorted(QStringList list) {
+QStringList sorted(QStringList list)
+{
     list.sort();
     return list;
 }
@@ -117,12 +124,14 @@ class TestWsSnapshots : public QObject {
 
     std::unique_ptr<WsRig> rig;
 
-    void feed(const Reports &reports) {
+    void feed(const Reports &reports)
+    {
         for (const QByteArray &report : reports)
             rig->console->on_data_ready(report);
     }
 
-    QJsonObject snapshot() {
+    QJsonObject snapshot()
+    {
         QJsonObject data;
         rig->ws->get_config(data);
         rig->ws->get_states(data);
@@ -130,7 +139,8 @@ class TestWsSnapshots : public QObject {
     }
 
 private slots:
-    void init() {
+    void init()
+    {
         EmulatedDevice::instance().reset();
         rig = std::make_unique<WsRig>();
         QCOMPARE(rig->link->start(), 0);
@@ -138,7 +148,8 @@ private slots:
 
     void cleanup() { rig.reset(); }
 
-    void builder_data() {
+    void builder_data()
+    {
         QTest::addColumn<Reports>("reports");
         QTest::addColumn<QString>("key");
         // The key's value, compact; empty when the key must be left out.
@@ -280,7 +291,8 @@ private slots:
         row("config mic on, code 3", {state(0xF3, {3})}, "config_mic_on", "");
     }
 
-    void builder() {
+    void builder()
+    {
         QFETCH(Reports, reports);
         QFETCH(QString, key);
         QFETCH(QByteArray, expected);
@@ -296,7 +308,8 @@ private slots:
         QCOMPARE(data.value(key), wanted.object().value("v"));
     }
 
-    void nothingReportedGivesEmptySnapshots() {
+    void nothingReportedGivesEmptySnapshots()
+    {
         QJsonObject states, config, firmware;
         rig->ws->get_states(states);
         rig->ws->get_config(config);
@@ -308,7 +321,8 @@ private slots:
         QCOMPARE(rig->console->report_cache().size(), 0);
     }
 
-    void fullSetOfReportsGivesEveryKey() {
+    void fullSetOfReportsGivesEveryKey()
+    {
         feed(full_set());
         QJsonObject states, config;
         rig->ws->get_states(states);
@@ -319,7 +333,8 @@ private slots:
         QCOMPARE(config.keys(), sorted(config_keys));
     }
 
-    void queriesOverTheConnection() {
+    void queriesOverTheConnection()
+    {
         feed(full_set());
         WsTestClient client;
         QVERIFY(client.open(rig->port()));

@@ -14,7 +14,8 @@ namespace {
 const QString barrier_msg = QStringLiteral("test_barrier");
 constexpr int wait_ms = 10000;
 
-int barrier_id(const QString &text) {
+int barrier_id(const QString &text)
+{
     const QJsonObject object = QJsonDocument::fromJson(text.toUtf8()).object();
     return object.value(QLatin1String("msg")).toString() == barrier_msg ? object.value(QLatin1String("data")).toInt()
                                                                         : -1;
@@ -22,21 +23,25 @@ int barrier_id(const QString &text) {
 } // namespace
 
 WsTestClient::WsTestClient(QObject *parent)
-    : QObject(parent) {
+    : QObject(parent)
+{
     connect(&socket, &QWebSocket::textMessageReceived, this, [this](const QString &text) { texts.append(text); });
 }
 
-bool WsTestClient::open(quint16 port) {
+bool WsTestClient::open(quint16 port)
+{
     socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
     return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::ConnectedState; }, wait_ms);
 }
 
-bool WsTestClient::close() {
+bool WsTestClient::close()
+{
     socket.close();
     return QTest::qWaitFor([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, wait_ms);
 }
 
-QString WsTestClient::ask(const QString &text) {
+QString WsTestClient::ask(const QString &text)
+{
     const qsizetype before = texts.size();
     send(text);
     if (!QTest::qWaitFor([&] { return texts.size() > before; }, wait_ms))
@@ -44,7 +49,8 @@ QString WsTestClient::ask(const QString &text) {
     return texts.at(before);
 }
 
-QStringList WsTestClient::take() {
+QStringList WsTestClient::take()
+{
     QStringList result;
     for (const QString &text : std::as_const(texts)) {
         if (barrier_id(text) < 0)
@@ -54,11 +60,13 @@ QStringList WsTestClient::take() {
     return result;
 }
 
-bool WsTestClient::has_barrier(int id) const {
+bool WsTestClient::has_barrier(int id) const
+{
     return std::any_of(texts.cbegin(), texts.cend(), [id](const QString &text) { return barrier_id(text) == id; });
 }
 
-bool sync_clients(CWebSocketInterface &ws, const QList<WsTestClient *> &clients) {
+bool sync_clients(CWebSocketInterface &ws, const QList<WsTestClient *> &clients)
+{
     static int next_id = 0;
     const int id = next_id++;
     ws.sendJSON(QJsonObject{{"data", id}, {"msg", barrier_msg}}, QString(), nullptr);
@@ -70,21 +78,25 @@ bool sync_clients(CWebSocketInterface &ws, const QList<WsTestClient *> &clients)
 WsRig::WsRig()
     : link(std::make_unique<CUSBHID>(nullptr, korvel::usb::vendor_id, korvel::usb::product_id))
     , console(std::make_unique<CKorvel>(link.get(), nullptr))
-    , ws(std::make_unique<CWebSocketInterface>(console.get(), nullptr)) {
+    , ws(std::make_unique<CWebSocketInterface>(console.get(), nullptr))
+{
     ws->setPort(0);
 }
 
-WsRig::~WsRig() {
+WsRig::~WsRig()
+{
     ws.reset();
     console.reset();
     link->stop();
 }
 
-quint16 WsRig::port() const {
+quint16 WsRig::port() const
+{
     return ws->listening_port();
 }
 
-QByteArray input_report(unsigned char type, const QByteArray &payload) {
+QByteArray input_report(unsigned char type, const QByteArray &payload)
+{
     QByteArray report;
     report.append(static_cast<char>(payload.size() + 2));
     report.append(static_cast<char>(type));
