@@ -20,8 +20,8 @@ using emulator::EmulatedDevice;
 
 namespace {
 
-// Whether the bridge listens on port, or the port is held by another program (tests of other components
-// run in parallel and may hold a default port); then the bridge cannot bind it and that is not its fault.
+// Whether the bridge listens on port, or the port is held by another program on a shared machine (our own
+// tests take the default ports in turn); then the bridge cannot bind it and that is not its fault.
 bool bound_or_taken(const CUDPInterface &udp, int port)
 {
     if (int(udp.bound_port()) == port)
