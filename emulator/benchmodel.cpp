@@ -6,10 +6,11 @@
 namespace emulator {
 
 namespace {
-constexpr unsigned char metering_type = 0xF0;
-constexpr int metering_report_length = 8;
-constexpr int gpo_time_byte = 3;
-constexpr int gpo_payload_length = 8;
+constexpr unsigned char metering_type = type_byte(MessageType::state, item::metering);
+constexpr int metering_report_length = 2 + metering_payload;
+// The counting field: the time of the first GPO.
+constexpr int gpo_time_byte = gpo_time;
+constexpr int gpo_payload_length = gpo_stride * gpo_count;
 } // namespace
 
 BenchModel::BenchModel(ConsoleModel &console, EmulatedDevice &device)
@@ -98,11 +99,11 @@ void BenchModel::before_read(EmulatedDevice &dev)
         const qint64 due = elapsed / (static_cast<qint64>(state_period_ms) * 1000);
         if (due > states_due) {
             states_due = due;
-            QByteArray payload = console.item(gpo_config_id);
+            QByteArray payload = console.item(item::gpo_config);
             payload.resize(std::max<qsizetype>(payload.size(), gpo_payload_length), '\0');
             payload[gpo_time_byte] = static_cast<char>(++gpo_time);
             if (dev.pending_input() < dev.input_capacity()) {
-                dev.queue_input(ConsoleModel::state_report(gpo_config_id, payload));
+                dev.queue_input(ConsoleModel::state_report(item::gpo_config, payload));
                 ++states_queued;
             }
         }

@@ -2,6 +2,7 @@
 
 #include "emulator/consolemodel.h"
 #include "emulator/emulateddevice.h"
+#include "emulator/reports.h"
 
 #include <QByteArray>
 #include <QString>
@@ -22,8 +23,6 @@ namespace emulator {
 //   bytes 2-5: CLOCK_MONOTONIC in microseconds, low 32 bits, taken as hid_read returns the report.
 class BenchModel : public DeviceModel {
 public:
-    static constexpr unsigned char gpo_config_id = 0x18;
-
     BenchModel(ConsoleModel &console, EmulatedDevice &device = EmulatedDevice::instance());
     ~BenchModel() override;
     BenchModel(const BenchModel &) = delete;
@@ -45,7 +44,7 @@ public:
 
     // Microseconds on CLOCK_MONOTONIC, the clock of the stamps.
     static qint64 monotonic_us();
-    // Writes the stamp into a metering report (type byte 0xF0); other reports are left alone.
+    // Writes the stamp into a metering report; other reports are left alone.
     static void stamp(unsigned char *report, int length, quint16 sequence, quint32 time_us);
 
     void output_report(const QByteArray &report, EmulatedDevice &device) override;

@@ -9,9 +9,6 @@ namespace emulator {
 
 namespace {
 
-constexpr unsigned char led_colour_id = 0x02;
-constexpr unsigned char led_blink_id = 0x03;
-
 QByteArray bytes(std::initializer_list<int> values)
 {
     QByteArray out;
@@ -59,60 +56,35 @@ QByteArray ConsoleModel::state_report(unsigned char id, const QByteArray &payloa
 {
     QByteArray report;
     report.append(static_cast<char>(2 + payload.size()));
-    report.append(static_cast<char>(0xC0 | (id & 0x3F)));
+    report.append(static_cast<char>(type_byte(MessageType::state, id)));
     report.append(payload);
     return report;
 }
 
-unsigned char ConsoleModel::byte(unsigned char id, int index) const
-{
-    const auto it = items.constFind(id);
-    if (it == items.cend() || index < 0 || index >= it->size())
-        return 0;
-    return static_cast<unsigned char>(it->at(index));
-}
-
-quint16 ConsoleModel::word(unsigned char id) const
-{
-    return static_cast<quint16>(byte(id, 0) | (byte(id, 1) << 8));
-}
-
-void ConsoleModel::set_byte(unsigned char id, int index, unsigned char value)
-{
-    auto it = items.find(id);
-    if (it == items.end() || index < 0 || index >= it->size())
-        return;
-    (*it)[index] = static_cast<char>(value);
-}
-
-void ConsoleModel::set_word(unsigned char id, quint16 value)
-{
-    set_byte(id, 0, static_cast<unsigned char>(value & 0xFF));
-    set_byte(id, 1, static_cast<unsigned char>(value >> 8));
-}
-
 int ConsoleModel::on_key_color(int mod) const
 {
-    const unsigned char nibble = (byte(0x1A, mod / 2) >> ((mod % 2) * 4)) & 0x0F;
+    const int nibble = (mod % 2) * 4;
     if (is_on(mod) && is_fader_open(mod))
-        return (byte(0x1A, 4 + mod / 4) >> (2 * (mod % 4))) & 3;
-    return is_on(mod) ? nibble & 3 : (nibble >> 2) & 3;
+        return items.colour(item::on_colours_config, on_and_fader_byte + mod / 4, 2 * (mod % 4));
+    return items.colour(item::on_colours_config, mod / 2, nibble + (is_on(mod) ? nibble_colour_on : nibble_colour_off));
 }
 
 int ConsoleModel::cue_key_color(int bus) const
 {
-    const unsigned char nibble = (byte(0x19, bus / 2) >> ((bus % 2) * 4)) & 0x0F;
-    return is_cue_on(bus) ? nibble & 3 : (nibble >> 2) & 3;
+    const int nibble = (bus % 2) * 4;
+    return items.colour(item::cue_colours_config, bus / 2,
+                        nibble + (is_cue_on(bus) ? nibble_colour_on : nibble_colour_off));
 }
 
 ConsoleModel::LedState ConsoleModel::led(int led) const
 {
+    const int at = blink_stride * led;
     LedState state;
-    state.color = byte(led_colour_id, led);
-    state.blinking = byte(led_blink_id, 4 * led) != 0;
-    state.color_on = byte(led_blink_id, 4 * led + 1);
-    state.color_off = byte(led_blink_id, 4 * led + 2);
-    state.blink_speed = byte(led_blink_id, 4 * led + 3);
+    state.color = items.byte(item::led_colours, led);
+    state.blinking = items.is_set(item::led_blink, at + blink_flag);
+    state.color_on = items.byte(item::led_blink, at + blink_colour_on);
+    state.color_off = items.byte(item::led_blink, at + blink_colour_off);
+    state.blink_speed = items.byte(item::led_blink, at + blink_speed);
     return state;
 }
 
@@ -127,29 +99,26 @@ void ConsoleModel::send(const QByteArray &report, bool host_asked)
 
 void ConsoleModel::answer_request(unsigned char id)
 {
-    if (id == led_colour_id || id == led_blink_id) {
-        answer_led_request(id);
-        return;
-    }
-    const auto it = items.constFind(id);
-    if (it != items.cend())
-        send(state_report(id, *it), true);
+    if (id == item::led_colours || id == item::led_blink)
+        answer_led_request(static_cast<item::Id>(id));
+    else if (items.has(id))
+        send(state_report(id, items.payload(id)), true);
 }
 
 // The host keeps one steady colour and one set of blink values per LED and learns which of the two an LED
-// shows from the kind of LED report (0xC2 makes it steady, 0xC3 blinking). So each LED request is answered
-// with the whole LED state, never with half of it: first the table asked for, for every LED, then the reports
+// shows from the kind of LED report (a colour report makes it steady, a blink report blinking). So each LED request is
+// answered with the whole LED state, never with half of it: first the table asked for, for every LED, then the reports
 // that put the LEDs showing the other mode back into it. LED number 255 stands for all LEDs when they agree.
-void ConsoleModel::answer_led_request(unsigned char id)
+void ConsoleModel::answer_led_request(item::Id id)
 {
     QList<LedState> leds;
     for (int n = 0; n < ctrl_key_count; ++n)
         leds.append(led(n));
     const auto colour_report = [](int n, const LedState &s) {
-        return state_report(led_colour_id, bytes({n, s.color}));
+        return state_report(item::led_colours, bytes({n, s.color}));
     };
     const auto blink_report = [](int n, const LedState &s) {
-        return state_report(led_blink_id, bytes({n, s.color_on, s.color_off, s.blink_speed}));
+        return state_report(item::led_blink, bytes({n, s.color_on, s.color_off, s.blink_speed}));
     };
     const auto same_colour =
         std::all_of(leds.cbegin(), leds.cend(), [&](const LedState &s) { return s.color == leds.first().color; });
@@ -159,9 +128,9 @@ void ConsoleModel::answer_led_request(unsigned char id)
     });
     const auto none_blinking = std::none_of(leds.cbegin(), leds.cend(), [](const LedState &s) { return s.blinking; });
 
-    if (id == led_colour_id) {
+    if (id == item::led_colours) {
         if (same_colour) {
-            send(colour_report(255, leds.first()), true);
+            send(colour_report(all_members, leds.first()), true);
         } else {
             for (int n = 0; n < ctrl_key_count; ++n)
                 send(colour_report(n, leds[n]), true);
@@ -174,13 +143,13 @@ void ConsoleModel::answer_led_request(unsigned char id)
     }
 
     if (same_blink) {
-        send(blink_report(255, leds.first()), true);
+        send(blink_report(all_members, leds.first()), true);
     } else {
         for (int n = 0; n < ctrl_key_count; ++n)
             send(blink_report(n, leds[n]), true);
     }
     if (none_blinking && same_colour) {
-        send(colour_report(255, leds.first()), true);
+        send(colour_report(all_members, leds.first()), true);
         return;
     }
     for (int n = 0; n < ctrl_key_count; ++n) {
@@ -189,47 +158,45 @@ void ConsoleModel::answer_led_request(unsigned char id)
     }
 }
 
-void ConsoleModel::commit(unsigned char primary, const Items &before, bool host_asked)
+void ConsoleModel::commit(item::Id primary, const ConsoleItems &before, bool host_asked)
 {
     follow_module_changes(before);
     settle_derived_states();
-    if (items.value(primary) != before.value(primary))
-        send(state_report(primary, items.value(primary)), host_asked);
-    for (auto it = items.cbegin(); it != items.cend(); ++it) {
-        if (it.key() == primary || it.key() == led_colour_id || it.key() == led_blink_id)
+    if (items.payload(primary) != before.payload(primary))
+        send(state_report(primary, items.payload(primary)), host_asked);
+    const ConsoleItems::Payloads &now = items.payloads();
+    for (auto it = now.cbegin(); it != now.cend(); ++it) {
+        // The LED tables are reported by echoes and LED requests only.
+        if (it.key() == primary || it.key() == item::led_colours || it.key() == item::led_blink)
             continue;
-        if (it.value() != before.value(it.key()))
+        if (it.value() != before.payload(it.key()))
             send(state_report(it.key(), it.value()), host_asked);
     }
 }
 
 // What a module's fader and ON key do by themselves: auto on and auto off follow the fader; the module's cue
 // is cancelled by its fader, its ON key or both, as its cue-reset configuration says.
-void ConsoleModel::follow_module_changes(const Items &before)
+void ConsoleModel::follow_module_changes(const ConsoleItems &before)
 {
-    const auto was = [&](unsigned char id, int mod) {
-        const QByteArray payload = before.value(id);
-        return mod < payload.size() && payload.at(mod) != 0;
-    };
     for (int mod = 0; mod < module_count; ++mod) {
-        const bool fader_was = was(0x22, mod);
-        if (!fader_was && is_fader_open(mod) && byte(0x11, mod))
-            set_byte(0x20, mod, 1);
-        if (fader_was && !is_fader_open(mod) && byte(0x1F, mod))
-            set_byte(0x20, mod, 0);
+        const bool fader_was = before.is_set(item::fader_state, mod);
+        if (!fader_was && is_fader_open(mod) && items.is_set(item::auto_on_config, mod))
+            items.set_byte(item::on_state, mod, 1);
+        if (fader_was && !is_fader_open(mod) && items.is_set(item::auto_off_config, mod))
+            items.set_byte(item::on_state, mod, 0);
     }
     for (int mod = 0; mod < module_count; ++mod) {
-        const unsigned char flags = byte(0x12, mod);
-        const bool source_enabled = source(mod) == 0 ? (flags & 0x01) : (flags & 0x02);
-        if (!source_enabled)
+        const unsigned char reset = items.byte(item::cue_reset_config, mod);
+        if (!(reset & (source(mod) == 0 ? cue_reset_enabled_by_line : cue_reset_enabled_by_mic_usb_voip)))
             continue;
-        const bool fader_was = was(0x22, mod);
-        const bool on_was = was(0x20, mod);
+        const bool fader_was = before.is_set(item::fader_state, mod);
+        const bool on_was = before.is_set(item::on_state, mod);
         const bool fader_rose = !fader_was && is_fader_open(mod);
         const bool on_rose = !on_was && is_on(mod);
         const bool both_rose = !(fader_was && on_was) && is_fader_open(mod) && is_on(mod);
-        if (((flags & 0x04) && fader_rose) || ((flags & 0x08) && on_rose) || ((flags & 0x10) && both_rose))
-            set_word(0x21, word(0x21) & ~(1u << mod));
+        if (((reset & cue_reset_by_fader) && fader_rose) || ((reset & cue_reset_by_on) && on_rose) ||
+            ((reset & cue_reset_by_fader_and_on) && both_rose))
+            items.set_bit(item::cue_state, mod, false);
     }
 }
 
@@ -240,74 +207,72 @@ void ConsoleModel::follow_module_changes(const Items &before)
 // inverted mode; the pulse types are reported as the level of their trigger).
 void ConsoleModel::settle_derived_states()
 {
-    bool on_air[2] = {false, false};
+    bool on_air[on_air_count] = {false, false};
     bool mic_live = false;
     bool crm_mute = false;
     for (int mod = 0; mod < module_count; ++mod) {
         const bool active = is_on(mod) && is_fader_open(mod);
-        set_byte(0x2A, mod, active ? 1 : 0);
+        items.set_byte(item::module_active, mod, active);
         if (!active)
             continue;
         const int source_bit = source(mod) == 0 ? 0 : 1;
-        for (int k = 0; k < 2; ++k)
-            on_air[k] = on_air[k] || ((byte(0x13, mod) >> (2 * k + source_bit)) & 1);
+        for (int k = 0; k < on_air_count; ++k)
+            on_air[k] = on_air[k] || ((items.byte(item::on_air_config, mod) >> (2 * k + source_bit)) & 1);
         if (mod < mic_module_count && source(mod) != 0) {
             mic_live = true;
-            crm_mute = crm_mute || byte(0x14, mod) != 0;
+            crm_mute = crm_mute || items.is_set(item::crm_mute_config, mod);
         }
     }
-    set_byte(0x28, 0, on_air[0] ? 1 : 0);
-    set_byte(0x28, 1, on_air[1] ? 1 : 0);
-    set_byte(0x2B, 0, crm_mute ? 1 : 0);
-    const int mode = byte(0x33, 0);
-    const bool mic_on = mode == 1 ? on_air[0] : mode == 2 ? on_air[1] : mic_live;
-    set_byte(0x26, 0, mic_on ? 1 : 0);
+    for (int k = 0; k < on_air_count; ++k)
+        items.set_byte(item::on_air_state, k, on_air[k]);
+    items.set_byte(item::crm_mute_state, 0, crm_mute);
+    const int mode = items.byte(item::mic_on_mode_config, 0);
+    const bool mic_on = mode == mic_on_follows_on_air1   ? on_air[0]
+                        : mode == mic_on_follows_on_air2 ? on_air[1]
+                                                         : mic_live;
+    items.set_byte(item::mic_on_state, 0, mic_on);
 
     for (int gpo = 0; gpo < gpo_count; ++gpo) {
-        const int trigger = byte(0x18, 4 * gpo);
+        const int trigger = items.byte(item::gpo_config, gpo_stride * gpo + gpo_trigger);
         bool level = false;
         switch (trigger) {
-        case 1:
-        case 2:
-            level = on_air[trigger - 1];
+        case trigger_on_air1:
+        case trigger_on_air2:
+            level = on_air[trigger - trigger_on_air1];
             break;
-        case 3:
+        case trigger_phone:
             level = is_phone_ringing();
             break;
-        case 4:
+        case trigger_mic_on:
             level = mic_on;
             break;
-        case 5:
+        case trigger_non_stop:
             level = is_non_stop();
             break;
         default:
-            level = trigger >= 6 && trigger <= 13 && is_module_active(trigger - 6);
+            level = trigger >= trigger_module1_active && trigger <= max_gpo_trigger &&
+                    is_module_active(trigger - trigger_module1_active);
             break;
         }
-        if (byte(0x18, 4 * gpo + 1) == 1)
+        if (items.byte(item::gpo_config, gpo_stride * gpo + gpo_mode) == gpo_inverted)
             level = !level;
-        set_byte(0x27, gpo, level ? 1 : 0);
+        items.set_byte(item::gpo_state, gpo, level);
     }
 }
 
-void ConsoleModel::switch_cue(int bus, bool on)
+void switch_cue(ConsoleItems &items, int bus, bool on)
 {
-    quint16 cues = word(0x21);
-    if (on && byte(0x17, 0))
-        cues = 0; // interlock: one cue bus at a time
-    if (on)
-        cues |= static_cast<quint16>(1u << bus);
-    else
-        cues &= static_cast<quint16>(~(1u << bus));
-    set_word(0x21, cues);
+    if (on && items.is_set(item::cue_interlock_config, 0))
+        items.set_word(item::cue_state, 0); // interlock: one cue bus at a time
+    items.set_bit(item::cue_state, bus, on);
 }
 
 void ConsoleModel::opened(EmulatedDevice &)
 {
     meters_epoch = now();
     meters_due = 0;
-    send(state_report(0x2D, items.value(0x2D)), false);
-    send(state_report(0x2E, items.value(0x2E)), false);
+    send(state_report(item::phone_ringing, items.payload(item::phone_ringing)), false);
+    send(state_report(item::voip_connect, items.payload(item::voip_connect)), false);
 }
 
 void ConsoleModel::set_metering_rate(int per_second)
@@ -336,9 +301,9 @@ MeterInputs ConsoleModel::meter_inputs() const
         inputs.on_air[static_cast<std::size_t>(mod)] = is_module_active(mod);
         inputs.cued[static_cast<std::size_t>(mod)] = is_cue_on(mod);
     }
-    inputs.aux_cued = is_cue_on(8);
-    inputs.non_stop_cued = is_cue_on(9);
-    inputs.air_cued = is_cue_on(10);
+    inputs.aux_cued = is_cue_on(aux_cue);
+    inputs.non_stop_cued = is_cue_on(non_stop_cue);
+    inputs.air_cued = is_cue_on(air_cue);
     inputs.crm_muted = is_crm_muted();
     return inputs;
 }
@@ -351,8 +316,8 @@ MeterLevels ConsoleModel::levels() const
 QByteArray ConsoleModel::metering_report(qint64 ms) const
 {
     QByteArray report;
-    report.append(static_cast<char>(8));
-    report.append(static_cast<char>(0xF0));
+    report.append(static_cast<char>(2 + metering_payload));
+    report.append(static_cast<char>(type_byte(MessageType::state, item::metering)));
     for (const float level : metering_levels(meter_inputs(), ms))
         report.append(static_cast<char>(encode_level(level)));
     return report;

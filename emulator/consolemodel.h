@@ -1,5 +1,6 @@
 #pragma once
 
+#include "emulator/consoleitems.h"
 #include "emulator/emulateddevice.h"
 #include "emulator/meteringlevels.h"
 
@@ -23,19 +24,17 @@ namespace emulator {
 //   changed, then the reports of the items that changed with it (ascending id). A command that changes
 //   nothing, or that names a member or value the console does not have, is answered with nothing.
 // - An LED command is answered with its echo, whether the LED changed or not, and with no state report.
-// - When the host opens the device, it reports phone ringing (0x2D) and VoIP connect (0x2E): the host does
+// - When the host opens the device, it reports phone ringing and VoIP connect: the host does
 //   not ask for those at start-up.
 // - Level meters at the metering rate while the host has the device open.
 // - Whatever a person does on the console, as the state reports of the items that changed.
 // Nothing is sent while the console is unplugged; what the console sends of its own accord (meters, a
 // person's actions) is also lost while the host does not have the device open, as with a real HID device.
+// Switches a cue bus as the console does: with cue interlock on, switching one on switches the others off.
+void switch_cue(ConsoleItems &items, int bus, bool on);
+
 class ConsoleModel : public DeviceModel {
 public:
-    static constexpr int module_count = 8;
-    static constexpr int mic_module_count = 3;
-    static constexpr int cue_count = 11;
-    static constexpr int ctrl_key_count = 16;
-    static constexpr int gpo_count = 2;
     static constexpr int max_metering_rate = 1000;
 
     // Milliseconds on a monotonic clock; tests may drive their own.
@@ -61,29 +60,29 @@ public:
     // Back to the factory state; sends nothing.
     void restore_factory_state();
 
-    // The payload of one item as its state report carries it (the LED tables for 0x02 and 0x03); empty for
+    // The payload of one item as its state report carries it (the LED tables for the LED items); empty for
     // an id the console does not have.
-    QByteArray item(unsigned char id) const { return items.value(id); }
+    QByteArray item(unsigned char id) const { return items.payload(id); }
     // The ids whose requests are answered.
     static QList<unsigned char> reported_ids();
-    // The state report of one item: length byte, type byte 0xC0 | id, payload.
+    // The state report of one item: length byte, state type byte, payload.
     static QByteArray state_report(unsigned char id, const QByteArray &payload);
 
-    bool is_on(int mod) const { return byte(0x20, mod) != 0; }
-    bool is_fader_open(int mod) const { return byte(0x22, mod) != 0; }
-    bool is_module_active(int mod) const { return byte(0x2A, mod) != 0; }
-    int source(int mod) const { return byte(0x24, mod); }
-    bool is_cue_on(int bus) const { return (word(0x21) >> bus) & 1; }
-    bool is_control_key_down(int key) const { return (word(0x04) >> key) & 1; }
-    bool is_on_air(int output) const { return byte(0x28, output) != 0; }
-    bool is_phone_ringing() const { return byte(0x2D, 0) != 0; }
-    bool is_voip_connected() const { return byte(0x2E, 0) != 0; }
+    bool is_on(int mod) const { return items.is_set(item::on_state, mod); }
+    bool is_fader_open(int mod) const { return items.is_set(item::fader_state, mod); }
+    bool is_module_active(int mod) const { return items.is_set(item::module_active, mod); }
+    int source(int mod) const { return items.byte(item::source_select, mod); }
+    bool is_cue_on(int bus) const { return items.bit(item::cue_state, bus); }
+    bool is_control_key_down(int key) const { return items.bit(item::control_keys, key); }
+    bool is_on_air(int output) const { return items.is_set(item::on_air_state, output); }
+    bool is_phone_ringing() const { return items.is_set(item::phone_ringing, 0); }
+    bool is_voip_connected() const { return items.is_set(item::voip_connect, 0); }
     // Auto-cue target 0: control room, 1: announcer.
-    bool is_auto_cue_on(int target) const { return byte(0x23, target) != 0; }
-    bool is_non_stop() const { return byte(0x25, 0) != 0; }
-    bool is_mic_on() const { return byte(0x26, 0) != 0; }
-    bool is_crm_muted() const { return byte(0x2B, 0) != 0; }
-    bool is_gpo_active(int gpo) const { return byte(0x27, gpo) != 0; }
+    bool is_auto_cue_on(int target) const { return items.is_set(item::auto_cue_state, target); }
+    bool is_non_stop() const { return items.is_set(item::non_stop_state, 0); }
+    bool is_mic_on() const { return items.is_set(item::mic_on_state, 0); }
+    bool is_crm_muted() const { return items.is_set(item::crm_mute_state, 0); }
+    bool is_gpo_active(int gpo) const { return items.is_set(item::gpo_state, gpo); }
     // Colour code of ON key mod as the console lights it, and of cue key bus (from the colour tables).
     int on_key_color(int mod) const;
     int cue_key_color(int bus) const;
@@ -124,25 +123,23 @@ public:
     bool is_plugged() const { return device.present(); }
 
 private:
-    using Items = QMap<unsigned char, QByteArray>;
-
-    unsigned char byte(unsigned char id, int index) const;
-    quint16 word(unsigned char id) const;
-    void set_byte(unsigned char id, int index, unsigned char value);
-    void set_word(unsigned char id, quint16 value);
-
     void answer_request(unsigned char id);
-    void answer_led_request(unsigned char id);
-    void apply_command(unsigned char id, const QByteArray &args);
-    bool apply_led_command(unsigned char id, const QByteArray &args);
-    void echo(unsigned char id, const QByteArray &args);
+    void answer_led_request(item::Id id);
+    void apply_command(unsigned char id, const QByteArray &report);
 
-    // After a change: applies what the console does by itself (auto on/off, cue reset, the derived states),
-    // then reports the primary item if it changed and every other item that changed, ascending.
-    void commit(unsigned char primary, const Items &before, bool host_asked);
-    void follow_module_changes(const Items &before);
+    // One change to the console's state: edit changes the items; then the console does what follows by
+    // itself (auto on/off, cue reset, the derived states) and reports the primary item if it changed and every
+    // other item that changed, ascending. host_asked: the answer to a command rather than a person's action.
+    template <typename Edit>
+    void change(item::Id primary, bool host_asked, Edit &&edit)
+    {
+        const ConsoleItems before = items;
+        edit(items);
+        commit(primary, before, host_asked);
+    }
+    void commit(item::Id primary, const ConsoleItems &before, bool host_asked);
+    void follow_module_changes(const ConsoleItems &before);
     void settle_derived_states();
-    void switch_cue(int bus, bool on);
 
     // Queues an input report: host_asked answers need the console plugged in; what the console sends of its
     // own accord also needs the host to have the device open.
@@ -150,7 +147,7 @@ private:
     MeterInputs meter_inputs() const;
 
     EmulatedDevice &device;
-    Items items;
+    ConsoleItems items;
     QElapsedTimer timer;
     Clock clock;
     int rate = 0;

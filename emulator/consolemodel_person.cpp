@@ -3,41 +3,42 @@
 
 namespace emulator {
 
+namespace {
+
+bool is_module(int mod)
+{
+    return mod >= 0 && mod < module_count;
+}
+
+bool is_mic_module(int mod)
+{
+    return mod >= 0 && mod < mic_module_count;
+}
+
+} // namespace
+
 void ConsoleModel::press_on_key(int mod)
 {
-    if (mod < 0 || mod >= module_count)
-        return;
-    const Items before = items;
-    set_byte(0x20, mod, is_on(mod) ? 0 : 1);
-    commit(0x20, before, false);
+    if (is_module(mod))
+        change(item::on_state, false, [&](ConsoleItems &i) { i.set_byte(item::on_state, mod, !is_on(mod)); });
 }
 
 void ConsoleModel::move_fader(int mod, bool open)
 {
-    if (mod < 0 || mod >= module_count)
-        return;
-    const Items before = items;
-    set_byte(0x22, mod, open ? 1 : 0);
-    commit(0x22, before, false);
+    if (is_module(mod))
+        change(item::fader_state, false, [&](ConsoleItems &i) { i.set_byte(item::fader_state, mod, open); });
 }
 
 void ConsoleModel::press_cue(int bus)
 {
-    if (bus < 0 || bus >= cue_count)
-        return;
-    const Items before = items;
-    switch_cue(bus, !is_cue_on(bus));
-    commit(0x21, before, false);
+    if (bus >= 0 && bus < cue_count)
+        change(item::cue_state, false, [&](ConsoleItems &i) { switch_cue(i, bus, !is_cue_on(bus)); });
 }
 
 void ConsoleModel::set_control_key(int key, bool down)
 {
-    if (key < 0 || key >= ctrl_key_count)
-        return;
-    const Items before = items;
-    const auto bit = static_cast<quint16>(1u << key);
-    set_word(0x04, down ? static_cast<quint16>(word(0x04) | bit) : static_cast<quint16>(word(0x04) & ~bit));
-    commit(0x04, before, false);
+    if (key >= 0 && key < ctrl_key_count)
+        change(item::control_keys, false, [&](ConsoleItems &i) { i.set_bit(item::control_keys, key, down); });
 }
 
 void ConsoleModel::press_control_key(int key)
@@ -48,68 +49,49 @@ void ConsoleModel::press_control_key(int key)
 
 void ConsoleModel::select_source(int mod, int source)
 {
-    if (mod < 0 || mod >= module_count || source < 0 || source > 1)
-        return;
-    const Items before = items;
-    set_byte(0x24, mod, static_cast<unsigned char>(source));
-    commit(0x24, before, false);
+    if (is_module(mod) && (source == 0 || source == 1))
+        change(item::source_select, false, [&](ConsoleItems &i) { i.set_byte(item::source_select, mod, source); });
 }
 
 void ConsoleModel::press_auto_cue(int target)
 {
-    if (target < 0 || target > 1)
-        return;
-    const Items before = items;
-    set_byte(0x23, target, byte(0x23, target) ? 0 : 1);
-    commit(0x23, before, false);
+    if (target >= 0 && target < auto_cue_targets) {
+        change(item::auto_cue_state, false,
+               [&](ConsoleItems &i) { i.set_byte(item::auto_cue_state, target, !is_auto_cue_on(target)); });
+    }
 }
 
 void ConsoleModel::press_non_stop()
 {
-    const Items before = items;
-    set_byte(0x25, 0, is_non_stop() ? 0 : 1);
-    commit(0x25, before, false);
+    change(item::non_stop_state, false, [&](ConsoleItems &i) { i.set_byte(item::non_stop_state, 0, !is_non_stop()); });
 }
 
 void ConsoleModel::set_comm(int mod, bool on)
 {
-    if (mod < 0 || mod >= mic_module_count)
-        return;
-    const Items before = items;
-    set_byte(0x0B, mod, on ? 1 : 0);
-    commit(0x0B, before, false);
+    if (is_mic_module(mod))
+        change(item::comm, false, [&](ConsoleItems &i) { i.set_byte(item::comm, mod, on); });
 }
 
 void ConsoleModel::set_cough(int mod, bool on)
 {
-    if (mod < 0 || mod >= mic_module_count)
-        return;
-    const Items before = items;
-    set_byte(0x0C, mod, on ? 1 : 0);
-    commit(0x0C, before, false);
+    if (is_mic_module(mod))
+        change(item::cough, false, [&](ConsoleItems &i) { i.set_byte(item::cough, mod, on); });
 }
 
 void ConsoleModel::set_track(int mod, int state)
 {
-    if (mod < 0 || mod >= module_count || state < 0 || state > 2)
-        return;
-    const Items before = items;
-    set_byte(0x2C, mod, static_cast<unsigned char>(state));
-    commit(0x2C, before, false);
+    if (is_module(mod) && state >= 0 && state <= max_track_state)
+        change(item::track_state, false, [&](ConsoleItems &i) { i.set_byte(item::track_state, mod, state); });
 }
 
 void ConsoleModel::set_phone_ringing(bool ringing)
 {
-    const Items before = items;
-    set_byte(0x2D, 0, ringing ? 1 : 0);
-    commit(0x2D, before, false);
+    change(item::phone_ringing, false, [&](ConsoleItems &i) { i.set_byte(item::phone_ringing, 0, ringing); });
 }
 
 void ConsoleModel::set_voip_connect(bool connected)
 {
-    const Items before = items;
-    set_byte(0x2E, 0, connected ? 1 : 0);
-    commit(0x2E, before, false);
+    change(item::voip_connect, false, [&](ConsoleItems &i) { i.set_byte(item::voip_connect, 0, connected); });
 }
 
 void ConsoleModel::unplug()

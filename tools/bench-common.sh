@@ -52,7 +52,7 @@ ws_default_port=false
 ws_port=$BENCH_WS_PORT
 EOF
     XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen \
-        "$bench_build/emulator/korvel-control-emulated" >"$work/app.log" 2>&1 &
+        "$bench_build/app/emulated/korvel-control-emulated" >"$work/app.log" 2>&1 &
     BENCH_APP_PID=$!
     for _ in $(seq 100); do
         if grep -q "WebSocket Server is listening on port: $BENCH_WS_PORT" "$work/app.log" 2>/dev/null; then

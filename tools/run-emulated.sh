@@ -9,4 +9,4 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display: running offscreen. WebSocket on ws://127.0.0.1:19552, UDP listen port 19551."
     export QT_QPA_PLATFORM=offscreen
 fi
-exec "$root/build/emulator/korvel-control-emulated"
+exec "$root/build/app/emulated/korvel-control-emulated"

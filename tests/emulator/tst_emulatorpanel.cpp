@@ -3,7 +3,7 @@
 
 #include "emulator/consolemodel.h"
 #include "emulator/emulateddevice.h"
-#include "emulator/emulatorpanel.h"
+#include "app/emulated/emulatorpanel.h"
 #include "usb/usbids.h"
 
 #include <QCheckBox>

@@ -1,4 +1,5 @@
-#include "emulator/emulatorpanel.h"
+// The emulated console's front panel: its controls, built once, and the refresh that follows the console.
+#include "app/emulated/emulatorpanel.h"
 
 #include "emulator/consolemodel.h"
 
@@ -97,7 +98,7 @@ QWidget *EmulatorPanel::build_modules()
 {
     auto *box = new QGroupBox(QStringLiteral("Modules"));
     auto *grid = new QGridLayout(box);
-    for (int mod = 0; mod < ConsoleModel::module_count; ++mod) {
+    for (int mod = 0; mod < module_count; ++mod) {
         auto *label = new QLabel(QStringLiteral("Mod %1").arg(mod + 1));
         label->setAlignment(Qt::AlignCenter);
         grid->addWidget(label, 0, mod);
@@ -150,7 +151,7 @@ QWidget *EmulatorPanel::build_cue_keys()
 {
     auto *box = new QGroupBox(QStringLiteral("Cue buses"));
     auto *row = new QHBoxLayout(box);
-    for (int bus = ConsoleModel::module_count; bus < ConsoleModel::cue_count; ++bus) {
+    for (int bus = module_count; bus < cue_count; ++bus) {
         auto *cue = key_button(QString::fromLatin1(bus_names[static_cast<std::size_t>(bus - 8)]),
                                QStringLiteral("cue_%1").arg(bus));
         cue->setCheckable(true);
@@ -168,7 +169,7 @@ QWidget *EmulatorPanel::build_control_keys()
 {
     auto *box = new QGroupBox(QStringLiteral("Control keys"));
     auto *grid = new QGridLayout(box);
-    for (int key = 0; key < ConsoleModel::ctrl_key_count; ++key) {
+    for (int key = 0; key < ctrl_key_count; ++key) {
         const QString name = QStringLiteral("%1%2").arg(key < 8 ? QLatin1Char('A') : QLatin1Char('B')).arg(key % 8 + 1);
         auto *button = key_button(name, QStringLiteral("ctrl_key_%1").arg(key));
         // A momentary key: held while the mouse button is.
@@ -281,7 +282,7 @@ int EmulatorPanel::led_color_now(int led) const
 
 void EmulatorPanel::refresh()
 {
-    for (int mod = 0; mod < ConsoleModel::module_count; ++mod) {
+    for (int mod = 0; mod < module_count; ++mod) {
         on_keys[mod]->setChecked(model.is_on(mod));
         on_keys[mod]->setIcon(led_icon(model.on_key_color(mod)));
 
@@ -296,11 +297,11 @@ void EmulatorPanel::refresh()
         sources[mod]->setText(other ? QString::fromLatin1(other_source[static_cast<std::size_t>(mod)])
                                     : QStringLiteral("Line"));
     }
-    for (int bus = 0; bus < ConsoleModel::cue_count; ++bus) {
+    for (int bus = 0; bus < cue_count; ++bus) {
         cue_keys[bus]->setChecked(model.is_cue_on(bus));
         cue_keys[bus]->setIcon(led_icon(model.cue_key_color(bus)));
     }
-    for (int key = 0; key < ConsoleModel::ctrl_key_count; ++key) {
+    for (int key = 0; key < ctrl_key_count; ++key) {
         control_keys[key]->setIcon(led_icon(led_color_now(key)));
         control_keys[key]->setProperty("down", model.is_control_key_down(key));
     }

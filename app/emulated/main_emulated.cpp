@@ -14,10 +14,10 @@
 //     KORVEL_BENCH_REPLUG_PERIOD_MS unplug the console this often (default 0: never) ...
 //     KORVEL_BENCH_UNPLUGGED_MS     ... for this long (default 1000)
 #include "app/application.h"
+#include "app/emulated/emulatorpanel.h"
 #include "app/mainwindow.h"
 #include "emulator/benchmodel.h"
 #include "emulator/consolemodel.h"
-#include "emulator/emulatorpanel.h"
 
 #include <QFile>
 #include <QSaveFile>
