@@ -51,11 +51,11 @@ public:
         set_byte(id, 1, value >> 8);
     }
 
-    // A 2-bit colour field at bit shift of byte index.
-    int colour(item::Id id, int index, int shift) const { return (byte(id, index) >> shift) & 3; }
-    void set_colour(item::Id id, int index, int shift, int value)
+    // A 2-bit colour code.
+    int colour(item::Id id, ColourField f) const { return (byte(id, f.index) >> f.shift) & 3; }
+    void set_colour(item::Id id, ColourField f, int value)
     {
-        set_byte(id, index, (byte(id, index) & ~(3 << shift)) | ((value & 3) << shift));
+        set_byte(id, f.index, (byte(id, f.index) & ~(3 << f.shift)) | ((value & 3) << f.shift));
     }
 
 private:

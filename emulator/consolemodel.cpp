@@ -63,17 +63,15 @@ QByteArray ConsoleModel::state_report(unsigned char id, const QByteArray &payloa
 
 int ConsoleModel::on_key_color(int mod) const
 {
-    const int nibble = (mod % 2) * 4;
     if (is_on(mod) && is_fader_open(mod))
-        return items.colour(item::on_colours_config, on_and_fader_byte + mod / 4, 2 * (mod % 4));
-    return items.colour(item::on_colours_config, mod / 2, nibble + (is_on(mod) ? nibble_colour_on : nibble_colour_off));
+        return items.colour(item::on_colours_config, on_and_fader_colour(mod));
+    return items.colour(item::on_colours_config, nibble_colour(mod, is_on(mod) ? nibble_colour_on : nibble_colour_off));
 }
 
 int ConsoleModel::cue_key_color(int bus) const
 {
-    const int nibble = (bus % 2) * 4;
-    return items.colour(item::cue_colours_config, bus / 2,
-                        nibble + (is_cue_on(bus) ? nibble_colour_on : nibble_colour_off));
+    return items.colour(item::cue_colours_config,
+                        nibble_colour(bus, is_cue_on(bus) ? nibble_colour_on : nibble_colour_off));
 }
 
 ConsoleModel::LedState ConsoleModel::led(int led) const

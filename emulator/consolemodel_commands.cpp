@@ -67,10 +67,10 @@ bool is_colour(int value)
 }
 
 // A colour field is only replaced by a colour the console has.
-void take_colour(ConsoleItems &items, item::Id id, int index, int shift, int value)
+void take_colour(ConsoleItems &items, item::Id id, ColourField field, int value)
 {
     if (is_colour(value))
-        items.set_colour(id, index, shift, value);
+        items.set_colour(id, field, value);
 }
 
 bool switch_members(ConsoleItems &items, const Command &c, const Arguments &a)
@@ -164,9 +164,8 @@ bool set_gpo(ConsoleItems &items, const Command &c, const Arguments &a)
 bool set_cue_colours(ConsoleItems &items, const Command &c, const Arguments &a)
 {
     for_members(a[0], c.members, [&](int i) {
-        const int nibble = (i % 2) * 4;
-        take_colour(items, c.item, i / 2, nibble + nibble_colour_on, a[1]);
-        take_colour(items, c.item, i / 2, nibble + nibble_colour_off, a[2]);
+        take_colour(items, c.item, nibble_colour(i, nibble_colour_on), a[1]);
+        take_colour(items, c.item, nibble_colour(i, nibble_colour_off), a[2]);
     });
     return true;
 }
@@ -175,10 +174,9 @@ bool set_cue_colours(ConsoleItems &items, const Command &c, const Arguments &a)
 bool set_on_colours(ConsoleItems &items, const Command &c, const Arguments &a)
 {
     for_members(a[0], c.members, [&](int i) {
-        const int nibble = (i % 2) * 4;
-        take_colour(items, c.item, i / 2, nibble + nibble_colour_on, a[1]);
-        take_colour(items, c.item, i / 2, nibble + nibble_colour_off, a[3]);
-        take_colour(items, c.item, on_and_fader_byte + i / 4, 2 * (i % 4), a[2]);
+        take_colour(items, c.item, nibble_colour(i, nibble_colour_on), a[1]);
+        take_colour(items, c.item, on_and_fader_colour(i), a[2]);
+        take_colour(items, c.item, nibble_colour(i, nibble_colour_off), a[3]);
     });
     return true;
 }

@@ -84,4 +84,16 @@ inline constexpr std::array<FactoryItem, 40> factory_state{{
     {item::mic_on_mode_config, 1, {0}, "MIC ON mode: the MIC ON lamp follows the live microphones"},
 }};
 
+// Each item once, in ascending order, and described.
+constexpr bool factory_state_is_sound()
+{
+    for (std::size_t i = 0; i < factory_state.size(); ++i) {
+        const FactoryItem &f = factory_state[i];
+        if (f.what.empty() || f.size == 0 || (i > 0 && factory_state[i - 1].id >= f.id))
+            return false;
+    }
+    return true;
+}
+static_assert(factory_state_is_sound());
+
 } // namespace emulator

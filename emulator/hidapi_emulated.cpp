@@ -16,6 +16,16 @@ emulator::EmulatedDevice &device()
 {
     return emulator::EmulatedDevice::instance();
 }
+
+// Copies text into the caller's buffer of maxlen characters, cut short where needed and always terminated.
+int copy_string(wchar_t *string, size_t maxlen, const wchar_t *text)
+{
+    if (!string || maxlen == 0)
+        return -1;
+    std::wcsncpy(string, text, maxlen);
+    string[maxlen - 1] = L'\0';
+    return 0;
+}
 } // namespace
 
 extern "C" {
@@ -105,23 +115,17 @@ void HID_API_EXPORT HID_API_CALL hid_close(hid_device *dev)
 
 int HID_API_EXPORT_CALL hid_get_manufacturer_string(hid_device *, wchar_t *string, size_t maxlen)
 {
-    if (string && maxlen > 0)
-        std::wcsncpy(string, L"Velmora", maxlen);
-    return 0;
+    return copy_string(string, maxlen, L"Velmora");
 }
 
 int HID_API_EXPORT_CALL hid_get_product_string(hid_device *, wchar_t *string, size_t maxlen)
 {
-    if (string && maxlen > 0)
-        std::wcsncpy(string, L"Korvel (emulated)", maxlen);
-    return 0;
+    return copy_string(string, maxlen, L"Korvel (emulated)");
 }
 
 int HID_API_EXPORT_CALL hid_get_serial_number_string(hid_device *, wchar_t *string, size_t maxlen)
 {
-    if (string && maxlen > 0)
-        string[0] = L'\0';
-    return 0;
+    return copy_string(string, maxlen, L"");
 }
 
 int HID_API_EXPORT_CALL hid_get_indexed_string(hid_device *, int, wchar_t *, size_t)

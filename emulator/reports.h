@@ -165,9 +165,19 @@ constexpr int max_gpo_type = 3;
 // Colour configurations: a nibble per cue bus or module (bytes 0 up, the even member in the low nibble) with
 // the colour when on in bits 0-1 and when off in bits 2-3; the ON colours add the colour when on with the
 // fader open, two bits per module in bytes 4 and 5.
-constexpr int nibble_colour_on = 0;
-constexpr int nibble_colour_off = 2;
-constexpr int on_and_fader_byte = 4;
+struct ColourField {
+    int index; // payload byte
+    int shift; // lowest of its two bits
+};
+enum NibbleColour { nibble_colour_on = 0, nibble_colour_off = 2 };
+constexpr ColourField nibble_colour(int member, NibbleColour which)
+{
+    return {member / 2, (member % 2) * 4 + which};
+}
+constexpr ColourField on_and_fader_colour(int mod)
+{
+    return {4 + mod / 4, 2 * (mod % 4)};
+}
 
 // Silence detection configuration.
 enum SilenceField {

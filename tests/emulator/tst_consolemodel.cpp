@@ -4,7 +4,6 @@
 
 #include "emulator/consolemodel.h"
 #include "emulator/emulateddevice.h"
-#include "emulator/factorystate.h"
 #include "emulator/meteringlevels.h"
 #include "usb/usbids.h"
 
@@ -77,16 +76,6 @@ private slots:
     {
         model.reset();
         QCOMPARE(device().model(), nullptr);
-    }
-
-    void factoryStateCoversEveryReportedItemOnce()
-    {
-        QList<unsigned char> ids = ConsoleModel::reported_ids();
-        QCOMPARE(ids.size(), 40);
-        std::sort(ids.begin(), ids.end());
-        QVERIFY(std::adjacent_find(ids.cbegin(), ids.cend()) == ids.cend());
-        for (const auto &item : emulator::factory_state)
-            QVERIFY2(!item.what.empty(), QByteArray::number(item.id, 16).constData());
     }
 
     void openingReportsPhoneAndVoip()
@@ -284,6 +273,7 @@ private slots:
         row("cue air on", {}, "04 06 0A 01", {"04 E1 00 04"});
         row("cue all on", {}, "04 06 FF 01", {"04 E1 FF 07"});
         row("cue 1 toggle off", {"04 06 01 01"}, "04 06 01 02", {"04 E1 00 00"});
+        row("cue all toggle", {"04 06 01 01"}, "04 06 FF 02", {"04 E1 FD 07"});
         row("cue bus 11 absent", {}, "04 06 0B 01", {});
         row("cue interlock", {"03 17 01", "04 06 01 01"}, "04 06 03 01", {"04 E1 08 00"});
         // auto cue: announcer is byte 1, control room byte 0 of 0x23
@@ -314,6 +304,7 @@ private slots:
         row("crm mute module 4 absent", {}, "04 14 03 01", {});
         row("crm auto-cue reset all", {}, "04 15 FF 01", {"0A D5 01 01 01 00 00 00 00 00"});
         row("studio remote 2 private", {}, "04 16 01 07", {"0A D6 03 07 03 00 00 00 00 00"});
+        row("studio remote all, microphones only", {}, "04 16 FF 04", {"0A D6 04 04 04 00 00 00 00 00"});
         row("cue interlock on", {}, "03 17 01", {"03 D7 01"});
         row("cue interlock 2 absent", {}, "03 17 02", {});
         row("gpo 2 time", {}, "07 18 01 03 00 00 05", {"0A D8 01 00 00 00 03 00 00 05"});
@@ -388,8 +379,8 @@ private slots:
         QVERIFY(!model->led(5).blinking);
         QCOMPARE(model->led(5).color, 1);
         QCOMPARE(model->led(5).color_on, 2); // blink values are kept for the next blink
-        QCOMPARE(model->item(0x03).size(), 64);
-        QCOMPARE(model->item(0x02).size(), 16);
+        QCOMPARE(model->item(emulator::item::led_blink).size(), 64);
+        QCOMPARE(model->item(emulator::item::led_colours).size(), 16);
     }
 
     // A live microphone: ON with the fader open on a microphone module.
@@ -654,8 +645,8 @@ private slots:
         write(output("04 02 FF 01"));
         read_all();
         model->restore_factory_state();
-        QCOMPARE(model->item(0x20), QByteArray(8, '\0'));
-        QCOMPARE(model->item(0x02), QByteArray(16, '\0'));
+        QCOMPARE(model->item(emulator::item::on_state), QByteArray(8, '\0'));
+        QCOMPARE(model->item(emulator::item::led_colours), QByteArray(16, '\0'));
         QCOMPARE(read_all(), QList<QByteArray>());
     }
 };

@@ -8,6 +8,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <hidapi.h>
+
+#include <algorithm>
+#include <iterator>
 #include <memory>
 
 using emulator::ConsoleModel;
@@ -94,6 +98,48 @@ private slots:
         model->replug();
         QTRY_COMPARE(connected.count(), 2);
         QTRY_VERIFY(!korvel->report_cache().value(0x33).isEmpty());
+    }
+
+    // A caller's buffer of maxlen characters receives at most maxlen - 1 of them and always a terminator.
+    void deviceStringsFitTheBuffer_data()
+    {
+        QTest::addColumn<int>("which");
+        QTest::addColumn<int>("maxlen");
+        QTest::addColumn<QString>("expected");
+        QTest::addColumn<int>("result");
+        QTest::newRow("manufacturer") << 0 << 32 << "Velmora" << 0;
+        QTest::newRow("manufacturer, exact fit") << 0 << 8 << "Velmora" << 0;
+        QTest::newRow("manufacturer, one short") << 0 << 7 << "Velmor" << 0;
+        QTest::newRow("product, cut") << 1 << 5 << "Korv" << 0;
+        QTest::newRow("product, one character") << 1 << 1 << "" << 0;
+        QTest::newRow("serial number") << 2 << 4 << "" << 0;
+        QTest::newRow("no room") << 1 << 0 << "" << -1;
+    }
+
+    void deviceStringsFitTheBuffer()
+    {
+        QFETCH(int, which);
+        QFETCH(int, maxlen);
+        QFETCH(QString, expected);
+        QFETCH(int, result);
+        hid_device *device = hid_open(korvel::usb::vendor_id, korvel::usb::product_id, nullptr);
+        QVERIFY(device);
+        wchar_t buffer[40];
+        std::fill(std::begin(buffer), std::end(buffer), L'#');
+        const auto size = static_cast<size_t>(maxlen);
+        const int got = which == 0   ? hid_get_manufacturer_string(device, buffer, size)
+                        : which == 1 ? hid_get_product_string(device, buffer, size)
+                                     : hid_get_serial_number_string(device, buffer, size);
+        hid_close(device);
+        QCOMPARE(got, result);
+        if (maxlen == 0) {
+            QCOMPARE(buffer[0], L'#');
+            return;
+        }
+        const wchar_t *end = std::find(buffer, buffer + maxlen, L'\0');
+        QVERIFY2(end != buffer + maxlen, "not terminated inside the buffer");
+        QCOMPARE(QString::fromWCharArray(buffer, static_cast<int>(end - buffer)), expected);
+        QCOMPARE(buffer[maxlen], L'#'); // nothing written past the buffer
     }
 };
 

@@ -1,9 +1,9 @@
 // The emulator's front panel: a person's clicks reach the console, the console's state reaches the panel.
 #include "consoletesthelpers.h"
 
+#include "app/emulated/emulatorpanel.h"
 #include "emulator/consolemodel.h"
 #include "emulator/emulateddevice.h"
-#include "app/emulated/emulatorpanel.h"
 #include "usb/usbids.h"
 
 #include <QCheckBox>
