@@ -7,7 +7,6 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
-#include <QMap>
 
 #include <functional>
 

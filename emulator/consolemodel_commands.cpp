@@ -228,9 +228,9 @@ bool set_led_blink(ConsoleItems &items, const Command &c, const Arguments &a)
     return true;
 }
 
-// Every command the console takes. Arguments, in order: the member (where members is given), then the values.
+// Every command the console takes: id, argument bytes, the item it sets, how, members, limit, byte, answer.
+// Arguments, in order: the member (where members is given), then the values.
 constexpr std::array commands{
-    // id                          args  item                             apply          members      limit
     Command{command::led_colour, 2, item::led_colours, set_led_colour, ctrl_key_count, 0, 0, Answer::echo},
     Command{command::led_blink, 4, item::led_blink, set_led_blink, ctrl_key_count, 0, 0, Answer::echo},
     Command{command::on, 2, item::on_state, switch_members, module_count},
@@ -267,13 +267,20 @@ constexpr bool has_factory_item(item::Id id)
     return std::any_of(factory_state.cbegin(), factory_state.cend(), [id](const FactoryItem &f) { return f.id == id; });
 }
 
-// Each command sets an item the console has, takes its member argument before its values, fits an output
-// report, and has one row.
+constexpr bool is_switch(const Command &c)
+{
+    return c.apply == switch_members || c.apply == switch_cues || c.apply == switch_one;
+}
+
+// Each command sets an item the console has, under that item's id unless it is a switch; takes its member
+// argument before its values; fits an output report; and has one row.
 constexpr bool commands_are_sound()
 {
     for (std::size_t i = 0; i < commands.size(); ++i) {
         const Command &c = commands[i];
-        if (!has_factory_item(c.item) || c.arguments < (c.members > 0 ? 2 : 1) || c.arguments > max_arguments)
+        if (!has_factory_item(c.item) || (int{c.id} != int{c.item} && !is_switch(c)))
+            return false;
+        if (c.arguments < (c.members > 0 ? 2 : 1) || c.arguments > max_arguments)
             return false;
         for (std::size_t j = 0; j < i; ++j) {
             if (commands[j].id == c.id)

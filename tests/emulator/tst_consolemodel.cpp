@@ -86,6 +86,7 @@ private slots:
         QCOMPARE(read_all(), hex_list({"03 ED 00", "03 EE 00"}));
     }
 
+    // One item of each payload shape; the captured WebSocket examples pin the rest of the factory state.
     void requestAnswered_data()
     {
         QTest::addColumn<int>("request");
@@ -96,39 +97,21 @@ private slots:
         row("firmware", 0x41, "05 C1 01 04 0C");
         row("control keys", 0x44, "04 C4 00 00");
         row("comm", 0x4B, "0A CB 00 00 00 00 00 00 00 00");
-        row("cough", 0x4C, "0A CC 00 00 00 00 00 00 00 00");
         row("voice track", 0x4D, "0A CD 00 00 00 00 00 00 00 00");
-        row("auto on", 0x51, "0A D1 00 00 00 00 00 00 00 00");
         row("cue reset", 0x52, "0A D2 0B 0B 0B 0B 0B 0B 0B 0B");
         row("on-air config", 0x53, "0A D3 0E 0E 0E 0C 0C 0C 0C 0C");
-        row("crm mute config", 0x54, "0A D4 01 01 01 00 00 00 00 00");
-        row("crm auto-cue reset", 0x55, "0A D5 00 00 00 00 00 00 00 00");
         row("studio remote", 0x56, "0A D6 03 03 03 00 00 00 00 00");
         row("cue interlock", 0x57, "03 D7 00");
         row("gpo config", 0x58, "0A D8 01 00 00 00 03 00 00 00");
         row("cue colours", 0x59, "08 D9 22 22 22 22 22 02");
         row("on colours", 0x5A, "08 DA 22 22 22 22 55 55");
-        row("fader reserve", 0x5B, "0A DB 00 00 00 00 00 00 00 00");
         row("silence detection", 0x5C, "07 DC D8 1E 00 02 00");
-        row("phantom", 0x5D, "0A DD 00 00 00 00 00 00 00 00");
-        row("mic at line", 0x5E, "0A DE 00 00 00 00 00 00 00 00");
-        row("auto off", 0x5F, "0A DF 00 00 00 00 00 00 00 00");
-        row("on", 0x60, "0A E0 00 00 00 00 00 00 00 00");
         row("cue", 0x61, "04 E1 00 00");
-        row("fader", 0x62, "0A E2 00 00 00 00 00 00 00 00");
         row("auto cue", 0x63, "04 E3 00 00");
         row("source select", 0x64, "0A E4 01 01 01 00 00 00 00 00");
-        row("non-stop", 0x65, "03 E5 00");
-        row("mic on", 0x66, "03 E6 00");
         row("gpo state", 0x67, "04 E7 00 00");
-        row("on-air state", 0x68, "04 E8 00 00");
-        row("silence state", 0x69, "03 E9 00");
-        row("module active", 0x6A, "0A EA 00 00 00 00 00 00 00 00");
-        row("crm mute state", 0x6B, "03 EB 00");
-        row("track", 0x6C, "0A EC 00 00 00 00 00 00 00 00");
         row("phone ringing", 0x6D, "03 ED 00");
         row("voip connect", 0x6E, "03 EE 00");
-        row("locked on", 0x71, "0A F1 00 00 00 00 00 00 00 00");
         row("pgm auto off", 0x72, "0A F2 00 00 00 00 00 00 00 00");
         row("mic on mode", 0x73, "03 F3 00");
     }
