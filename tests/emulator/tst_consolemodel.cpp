@@ -263,6 +263,7 @@ private slots:
         row("auto cue announcer on", {}, "03 08 01", {"04 E3 00 01"});
         row("auto cue crm toggle", {}, "03 09 02", {"04 E3 01 00"});
         row("auto cue crm already off", {}, "03 09 00", {});
+        row("auto cue action 3 absent", {}, "03 08 03", {});
         row("non-stop on", {}, "03 0A 01", {"03 E5 01"});
         row("non-stop toggle off", {"03 0A 01"}, "03 0A 02", {"03 E5 00"});
         // studio remote and voice track
@@ -274,15 +275,26 @@ private slots:
         row("voicetrack all on", {}, "04 0D FF 01", {"0A CD 01 01 01 00 00 00 00 01"});
         row("voicetrack 8 on", {}, "04 0D 07 01", {"0A CD 00 00 00 00 00 00 00 01"});
         row("voicetrack 5 has none", {}, "04 0D 04 01", {});
+        row("voicetrack value 2 absent", {}, "04 0D 00 02", {});
         row("track 6 play", {}, "04 2C 05 01", {"0A EC 00 00 00 00 00 01 00 00"});
         row("track all end", {}, "04 2C FF 02", {"0A EC 02 02 02 02 02 02 02 02"});
         row("track state 3 absent", {}, "04 2C 05 03", {});
         // configuration, field by field
         row("auto on 4", {}, "04 11 03 01", {"0A D1 00 00 00 01 00 00 00 00"});
+        // one-flag items take 0 and 1 only
+        row("auto on 2 absent", {}, "04 11 00 02", {});
+        row("crm auto-cue reset 2 absent", {}, "04 15 00 02", {});
+        row("fader reserve 2 absent", {}, "04 1B 00 02", {});
+        row("phantom 2 absent", {}, "04 1D 00 02", {});
+        row("mic at line 2 absent", {}, "04 1E 00 02", {});
+        row("auto off 2 absent", {}, "04 1F 00 02", {});
+        row("locked on 2 absent", {}, "04 31 00 02", {});
         row("cue reset 4", {}, "04 12 03 15", {"0A D2 0B 0B 0B 15 0B 0B 0B 0B"});
         row("cue reset unknown bits dropped", {}, "04 12 00 FF", {"0A D2 1F 0B 0B 0B 0B 0B 0B 0B"});
         row("cue reset unchanged", {}, "04 12 FF 0B", {});
         row("on-air all", {}, "04 13 FF 05", {"0A D3 05 05 05 05 05 05 05 05"});
+        row("on-air unknown bits dropped", {}, "04 13 00 FF", {"0A D3 0F 0E 0E 0C 0C 0C 0C 0C"});
+        row("studio remote unknown bits dropped", {}, "04 16 00 FF", {"0A D6 07 03 03 00 00 00 00 00"});
         row("crm mute 3 off", {}, "04 14 02 00", {"0A D4 01 01 00 00 00 00 00 00"});
         row("crm mute module 4 absent", {}, "04 14 03 01", {});
         row("crm auto-cue reset all", {}, "04 15 FF 01", {"0A D5 01 01 01 00 00 00 00 00"});
@@ -294,17 +306,21 @@ private slots:
         row("gpo all", {}, "07 18 FF 02 00 03 0A", {"0A D8 02 00 03 0A 02 00 03 0A"});
         row("gpo trigger 14 kept, type taken", {}, "07 18 00 0E 00 02 00", {"0A D8 01 00 02 00 03 00 00 00"});
         row("gpo 3 absent", {}, "07 18 02 01 00 00 00", {});
+        row("gpo mode 2 kept, time taken", {}, "07 18 00 01 02 00 07", {"0A D8 01 00 00 07 03 00 00 00"});
+        row("gpo type 4 kept, trigger taken", {}, "07 18 01 05 00 04 00", {"0A D8 01 00 00 00 05 00 00 00"});
         row("cue colour 6", {}, "05 19 05 01 02", {"08 D9 22 22 92 22 22 02"});
         row("cue colour air", {}, "05 19 0A 01 00", {"08 D9 22 22 22 22 22 01"});
         row("cue colour all red", {}, "05 19 FF 01 00", {"08 D9 11 11 11 11 11 01"});
         row("cue colour off 3 kept", {}, "05 19 00 01 03", {"08 D9 21 22 22 22 22 02"});
         row("on colours 7", {}, "06 1A 06 01 00 02", {"08 DA 22 22 22 29 55 45"});
         row("on colours 2", {}, "06 1A 01 02 02 01", {"08 DA 62 22 22 22 59 55"});
+        row("on colours fader colour 3 kept", {}, "06 1A 00 01 03 02", {"08 DA 29 22 22 22 55 55"});
         row("fader reserve 1", {}, "04 1B 00 01", {"0A DB 01 00 00 00 00 00 00 00"});
         row("silence detection", {}, "07 1C EC 05 01 01 01", {"07 DC EC 05 01 01 01"});
         row("silence threshold 0", {}, "07 1C 00 1E 00 02 00", {"07 DC 00 1E 00 02 00"});
         row("silence positive threshold kept", {}, "07 1C 05 1E 00 02 00", {});
         row("silence unit 2 kept", {}, "07 1C D8 1E 02 02 01", {"07 DC D8 1E 00 02 01"});
+        row("silence source 3 and enable 2 kept", {}, "07 1C D8 05 00 03 02", {"07 DC D8 05 00 02 00"});
         row("phantom all", {}, "04 1D FF 01", {"0A DD 01 01 01 00 00 00 00 00"});
         row("mic at line 1", {}, "04 1E 00 01", {"0A DE 01 00 00 00 00 00 00 00"});
         row("auto off 8", {}, "04 1F 07 01", {"0A DF 00 00 00 00 00 00 00 01"});
@@ -321,6 +337,8 @@ private slots:
         row("led blink", {}, "06 03 05 02 00 02", {"06 83 05 02 00 02"});
         row("led blink all", {}, "06 03 FF 01 02 00", {"06 83 FF 01 02 00"});
         row("led blink speed 3 absent", {}, "06 03 05 02 00 03", {});
+        row("led blink colour on 3 absent", {}, "06 03 05 03 00 00", {});
+        row("led blink colour off 3 absent", {}, "06 03 05 02 03 00", {});
         // what the console does not take
         row("length byte short of the arguments", {}, "03 05 02 01", {});
         row("unknown command", {}, "04 07 01 01", {});
@@ -341,6 +359,32 @@ private slots:
         QCOMPARE(reports.size(), expected.size());
         for (int i = 0; i < reports.size(); ++i)
             QCOMPARE(reports.at(i).toHex(' '), expected.at(i).toHex(' '));
+    }
+
+    // A layout that reaches past its item reads 0 and changes nothing.
+    void itemsStayInsideTheirPayload_data()
+    {
+        QTest::addColumn<int>("id");
+        QTest::addColumn<int>("index");
+        QTest::newRow("before the first byte") << int(emulator::item::on_state) << -1;
+        QTest::newRow("past the last byte") << int(emulator::item::on_state) << 8;
+        QTest::newRow("past a single byte") << int(emulator::item::non_stop_state) << 1;
+        QTest::newRow("an item the console lacks") << int(emulator::item::metering) << 0;
+    }
+
+    void itemsStayInsideTheirPayload()
+    {
+        QFETCH(int, id);
+        QFETCH(int, index);
+        emulator::ConsoleItems items;
+        items.insert(emulator::item::on_state, QByteArray(8, '\x01'));
+        items.insert(emulator::item::non_stop_state, QByteArray(1, '\x01'));
+        const emulator::ConsoleItems::Payloads before = items.payloads();
+        const auto item = static_cast<emulator::item::Id>(id);
+        QCOMPARE(items.byte(item, index), 0);
+        items.set_byte(item, index, 0x7F);
+        items.set_colour(item, {index, 2}, 3);
+        QCOMPARE(items.payloads(), before);
     }
 
     void shortOutputReportIgnored()
