@@ -186,15 +186,10 @@ private slots:
         const QString emulated = "Korvel Control Emulated";
         QTest::newRow("listen port") << real << QStringList{"click:checkBox_use_defaults", "type:lineEdit_LISTEN=20123"}
                                      << "udp_listen_port" << QVariant(20123);
-        QTest::newRow("metering port") << real
-                                       << QStringList{"click:checkBox_use_defaults", "type:lineEdit_METERING=20124"}
-                                       << "udp_metering_port" << QVariant(20124);
         QTest::newRow("use defaults off")
             << real << QStringList{"click:checkBox_use_defaults"} << "udp_default_ports" << QVariant(false);
         QTest::newRow("auto connect off")
             << real << QStringList{"click:checkBox_auto_connect"} << "auto_connect" << QVariant(false);
-        QTest::newRow("websocket default off")
-            << real << QStringList{"click:checkBox_use_defaults_ws"} << "ws_default_port" << QVariant(false);
         QTest::newRow("websocket port") << real
                                         << QStringList{"click:checkBox_use_defaults_ws",
                                                        "type:lineEdit_websocket_port=20125"}

@@ -587,8 +587,6 @@ private slots:
                                  << "/opt/100%%/k";
         QTest::newRow("newline") << "/opt/a\nb"
                                  << "\"/opt/a\\nb\"";
-        QTest::newRow("apostrophe") << "/opt/it's"
-                                    << "\"/opt/it's\"";
     }
 
     void autostartExecArgument()
