@@ -1,17 +1,31 @@
 #include "app/application.h"
 
 #include "app/mainwindow.h"
+#include "app/singleinstance.h"
 
 #include <QApplication>
 
-int run_korvel_control(int argc, char *argv[], const std::function<void(MainWindow &)> &started)
+#include <cstdio>
+
+int run_korvel_control(int argc, char *argv[], const AppIdentity &identity,
+                       const std::function<void(MainWindow &)> &started)
 {
     QCoreApplication::setAttribute(Qt::AA_Use96Dpi, true);
     // Qt::AA_EnableHighDpiScaling (20): deprecated in Qt 6, where high-DPI scaling is always on.
     QCoreApplication::setAttribute(static_cast<Qt::ApplicationAttribute>(20), true);
 
     QApplication app(argc, argv);
-    MainWindow window; // lives in the tray: not shown
+
+    // Before the window: a second copy must not open the console or the ports.
+    SingleInstance instance(identity.instance);
+    if (instance.claim() == SingleInstance::Role::second) {
+        std::fprintf(stderr, "%s is already running: its window is shown.\n", qPrintable(identity.application));
+        return 0;
+    }
+
+    MainWindow window(identity);
+    QObject::connect(&instance, &SingleInstance::show_requested, &window, &MainWindow::show_settings);
+    window.present();
     if (started)
         started(window);
     return app.exec();

@@ -44,7 +44,12 @@ void apply_thin_fonts(Ui::MainWindow *ui)
 } // namespace
 
 MainWindow::MainWindow(QWidget *parent)
+    : MainWindow(AppIdentity::korvel_control(), parent)
+{}
+
+MainWindow::MainWindow(const AppIdentity &identity, QWidget *parent)
     : QMainWindow(parent)
+    , identity(identity)
     , ui(new Ui::MainWindow)
 {
     ui->setupUi(this);
@@ -53,11 +58,13 @@ MainWindow::MainWindow(QWidget *parent)
     adjustSize();
     setFixedSize(size());
 
-    QCoreApplication::setOrganizationName(QStringLiteral("Velmora"));
+    QCoreApplication::setOrganizationName(identity.organization);
     QCoreApplication::setOrganizationDomain(QStringLiteral("velmora.com"));
-    QCoreApplication::setApplicationName(QStringLiteral("Korvel Control"));
+    QCoreApplication::setApplicationName(identity.application);
 
-    setWindowTitle(tr("Korvel Control v%1.%2.%3").arg(1).arg(1).arg(1));
+    // The build's own version, from the project's.
+    setWindowTitle(
+        tr("Korvel Control v%1.%2.%3").arg(KORVEL_VERSION_MAJOR).arg(KORVEL_VERSION_MINOR).arg(KORVEL_VERSION_PATCH));
 
     closing = false;
     tx = 0;
@@ -69,6 +76,7 @@ MainWindow::MainWindow(QWidget *parent)
     korvel = new CKorvel(usb, this);
     udp = new CUDPInterface(usb, this);
     websocket = new CWebSocketInterface(korvel, this);
+    watch_ports();
 
     connect(ui->lineEdit_METERING, &QLineEdit::editingFinished, this, &MainWindow::setUdpPorts);
     connect(ui->lineEdit_CONFIGURATION, &QLineEdit::editingFinished, this, &MainWindow::setUdpPorts);
@@ -89,12 +97,14 @@ MainWindow::MainWindow(QWidget *parent)
     connect(quit, &QAction::triggered, this, &MainWindow::close_exit);
     QAction *settings = trayIconMenu->addAction(tr("Settings"));
     connect(settings, &QAction::triggered, this, &QWidget::show);
+    add_tray_actions();
 
     trayIcon = new QSystemTrayIcon(this);
     trayIcon->setIcon(QIcon(icon_closed));
     trayIcon->setToolTip(tr("Korvel Control"));
     trayIcon->setContextMenu(trayIconMenu);
     trayIcon->setVisible(true);
+    add_window_actions();
 
     setup_port_fields();
     readSettings();
@@ -116,9 +126,13 @@ void MainWindow::closeEvent(QCloseEvent *event)
     if (closing) {
         event->accept();
     } else {
-        // The application lives in the tray: the close button only hides the window.
+        // The application lives in the tray: the close button only hides the window. Without a tray to come
+        // back from, it is minimised instead.
         event->ignore();
-        hide();
+        if (tray_missing)
+            showMinimized();
+        else
+            hide();
     }
 }
 

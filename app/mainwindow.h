@@ -1,14 +1,19 @@
 #pragma once
 
+#include "app/appidentity.h"
+
 #include <QMainWindow>
 
 class CKorvel;
+class PortMonitor;
+class QAction;
 class CUDPInterface;
 class CUSBHID;
 class CWebSocketInterface;
 class QCloseEvent;
 class QMenu;
 class QSystemTrayIcon;
+class QTimer;
 
 namespace Ui {
 class MainWindow;
@@ -21,7 +26,15 @@ class MainWindow : public QMainWindow {
 
 public:
     explicit MainWindow(QWidget *parent = nullptr);
+    // identity: the settings store and desktop names of the program this window belongs to.
+    explicit MainWindow(const AppIdentity &identity, QWidget *parent = nullptr);
     ~MainWindow() override;
+
+    // Called once by the entry point: without a system tray to reach the application from, the window
+    // itself is shown; from then on the window follows the tray as it comes and goes.
+    void present();
+    // Brings the window up where the user is: shown, not minimised, raised.
+    void show_settings();
 
     void readSettings();
     void writeSettings();
@@ -34,6 +47,8 @@ public:
     QMenu *tray_menu() const { return trayIconMenu; }
     quint64 rx_count() const { return rx; }
     quint64 tx_count() const { return tx; }
+    PortMonitor *port_monitor() const { return ports; }
+    QAction *start_at_login_action() const { return start_at_login; }
 
 public slots:
     void on_checkBox_use_defaults_clicked();
@@ -53,7 +68,19 @@ public slots:
 private:
     // Installs the port validators; called by the constructor right before readSettings().
     void setup_port_fields();
+    // The tray menu's entries after the first two.
+    void add_tray_actions();
+    // Quit from the window itself, for desktops where the tray menu is out of reach.
+    void add_window_actions();
+    void on_tray_availability();
+    void set_start_at_login(bool on);
+    // Sockets on the user's ports: watched, and their failures shown at the port's field.
+    void watch_ports();
+    void show_port_problem(int watch, const QString &problem);
+    // Writes the settings at once after a change the user applied (not while they are being read).
+    void save_applied();
 
+    AppIdentity identity;
     Ui::MainWindow *ui;
     QSystemTrayIcon *trayIcon = nullptr;
     QMenu *trayIconMenu = nullptr;
@@ -65,4 +92,14 @@ private:
     CKorvel *korvel = nullptr;
     CUDPInterface *udp = nullptr;
     CWebSocketInterface *websocket = nullptr;
+    PortMonitor *ports = nullptr;
+    int websocket_watch = -1;
+    int udp_watch = -1;
+    QAction *start_at_login = nullptr;
+    QTimer *tray_watch = nullptr;
+    // Whether the window stands in for a missing tray: followed from present() on.
+    bool tray_missing = false;
+    // Shown at start or when the tray went away, not because the user asked for it.
+    bool shown_for_missing_tray = false;
+    bool reading_settings = false;
 };

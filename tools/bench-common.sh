@@ -40,7 +40,7 @@ bench_start_app() {
     mkdir -p "$work/config/Velmora" "$work/runtime"
     chmod 700 "$work/runtime"
     local udp=(${BENCH_UDP_PORTS//,/ })
-    cat >"$work/config/Velmora/Korvel Control.conf" <<EOF
+    cat >"$work/config/Velmora/Korvel Control Emulated.conf" <<EOF
 [General]
 auto_connect=$auto_connect
 udp_default_ports=false

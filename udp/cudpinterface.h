@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include "net/defaultports.h"
+
 class CUSBHID;
 class QUdpSocket;
 
@@ -58,9 +60,9 @@ private:
     QUdpSocket *socket;
     // Keyed by the dotted IPv4 text, so clients are served in ascending text order.
     QMap<QString, Client> clients;
-    int metering_port = 19548;
-    int configuration_port = 19549;
-    int custom_port = 19550;
-    int listen_port = 19551;
+    int metering_port = korvel::ports::udp_metering;
+    int configuration_port = korvel::ports::udp_configuration;
+    int custom_port = korvel::ports::udp_custom;
+    int listen_port = korvel::ports::udp_listen;
     qint64 client_timeout_ms = default_client_timeout_ms;
 };

@@ -10,6 +10,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "net/defaultports.h"
+
 class CKorvel;
 class QWebSocket;
 class QWebSocketServer;
@@ -222,5 +224,5 @@ private:
     QList<QWebSocket *> flush_queue;
     bool flush_posted = false;
     CKorvel *console;
-    int port = 19552;
+    int port = korvel::ports::websocket;
 };

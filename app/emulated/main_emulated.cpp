@@ -105,7 +105,7 @@ int main(int argc, char *argv[])
         emulator::EmulatedDevice::instance().set_present(false);
     const bool panel = !bench && environment_int("KORVEL_EMULATOR_PANEL", 1) != 0;
 
-    return run_korvel_control(argc, argv, [&console, &bench, panel](MainWindow &window) {
+    return run_korvel_control(argc, argv, AppIdentity::emulated(), [&console, &bench, panel](MainWindow &window) {
         if (bench)
             start_bench_timers(window, console, *bench);
         // A window of its own, owned by the main window so it goes before the application does.

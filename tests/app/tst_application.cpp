@@ -3,11 +3,71 @@
 #include "emulator/emulateddevice.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QMenu>
+#include <QProcess>
 #include <QSettings>
 #include <QSystemTrayIcon>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+#include <memory>
+
+namespace {
+
+// One start of the application as a process (tests/app/appchild.cpp), in a session of the test's own: its
+// own settings directory and runtime directory.
+class Child {
+public:
+    Child(const QTemporaryDir &session, const QStringList &arguments)
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("XDG_CONFIG_HOME", session.filePath("config"));
+        environment.insert("XDG_RUNTIME_DIR", session.filePath("runtime"));
+        process.setProcessEnvironment(environment);
+        process.start(APPCHILD, arguments);
+    }
+    ~Child()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.kill();
+            process.waitForFinished();
+        }
+    }
+    // Waits for the line on standard output; false after the timeout or when the process ended first.
+    bool says(const QByteArray &line, int timeout_ms = 20000)
+    {
+        QDeadlineTimer deadline(timeout_ms);
+        while (!deadline.hasExpired()) {
+            while (process.canReadLine()) {
+                if (process.readLine().trimmed() == line)
+                    return true;
+            }
+            if (process.state() == QProcess::NotRunning)
+                return false;
+            process.waitForReadyRead(100);
+        }
+        return false;
+    }
+    void kill()
+    {
+        process.kill();
+        process.waitForFinished();
+    }
+    QProcess process;
+};
+
+// The store of one identity in the session's settings directory, read as the application reads it.
+QVariant stored(const QTemporaryDir &session, const QString &application, const QString &key)
+{
+    const QSettings settings(session.filePath("config/Velmora/" + application + ".conf"), QSettings::NativeFormat);
+    return settings.value(key);
+}
+
+} // namespace
 
 // The process entry, run for real: each test creates its own application object through it.
 class TestApplication : public QObject {
@@ -21,7 +81,7 @@ class TestApplication : public QObject {
     // A fallback exit code of 99 ends a loop that would otherwise never stop.
     int run(const std::function<void(MainWindow &)> &check)
     {
-        return run_korvel_control(argc, argv, [&](MainWindow &window) {
+        return run_korvel_control(argc, argv, AppIdentity::korvel_control(), [&](MainWindow &window) {
             QTimer::singleShot(10000, qApp, [] { QCoreApplication::exit(99); });
             check(window);
         });
@@ -46,10 +106,12 @@ private slots:
         const int code = run([&](MainWindow &window) {
             QVERIFY(QCoreApplication::testAttribute(Qt::AA_Use96Dpi));
             QVERIFY(QCoreApplication::testAttribute(static_cast<Qt::ApplicationAttribute>(20)));
-            QVERIFY(!window.isVisible());
             QVERIFY(!window.parent());
+            // Offscreen there is no system tray: the window is the way in, and the only one shown.
+            QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+            QVERIFY(window.isVisible());
             for (QWidget *top : QApplication::topLevelWidgets())
-                QVERIFY2(!top->isVisible(), qPrintable(top->objectName()));
+                QVERIFY2(top == &window || !top->isVisible(), qPrintable(top->objectName()));
             QCOMPARE(window.tray_icon()->toolTip(), QStringLiteral("Korvel Control"));
             QVERIFY(QGuiApplication::quitOnLastWindowClosed());
             checked = true;
@@ -67,13 +129,154 @@ private slots:
             QTimer::singleShot(0, &window, [&window] {
                 window.tray_menu()->actions().at(1)->trigger(); // "Settings"
                 QVERIFY(window.isVisible());
-                window.close(); // only hides
-                QVERIFY(!window.isVisible());
+                window.close(); // only hides, or without a tray minimises
+                QVERIFY(window.isHidden() || window.isMinimized());
                 // Still running after the close button: quit from the tray.
                 QTimer::singleShot(0, &window, [&window] { window.tray_menu()->actions().at(0)->trigger(); });
             });
         });
         QCOMPARE(code, 0);
+    }
+
+    void quitFromTheWindowWithoutATray_data()
+    {
+        QTest::addColumn<bool>("by_shortcut");
+        QTest::newRow("context menu") << false;
+        QTest::newRow("shortcut") << true;
+    }
+
+    void quitFromTheWindowWithoutATray()
+    {
+        QFETCH(bool, by_shortcut);
+        const int code = run([by_shortcut](MainWindow &window) {
+            QTimer::singleShot(0, &window, [&window, by_shortcut] {
+                // Closing minimises: with no tray the window must stay reachable.
+                window.close();
+                QVERIFY(window.isVisible());
+                QVERIFY(window.isMinimized());
+                window.show_settings();
+                QVERIFY(!window.isMinimized());
+                QAction *quit = nullptr;
+                for (QAction *action : window.actions()) {
+                    if (action->text() == "Quit")
+                        quit = action;
+                }
+                QVERIFY(quit);
+                QCOMPARE(window.contextMenuPolicy(), Qt::ActionsContextMenu);
+                QCOMPARE(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+                if (by_shortcut) {
+                    window.activateWindow();
+                    QVERIFY(QTest::qWaitForWindowActive(&window));
+                    QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier);
+                } else
+                    quit->trigger();
+            });
+        });
+        QCOMPARE(code, 0);
+    }
+
+    void killRightAfterAChangeKeepsIt_data()
+    {
+        QTest::addColumn<QString>("identity");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QVariant>("value");
+
+        const QString real = "Korvel Control";
+        const QString emulated = "Korvel Control Emulated";
+        QTest::newRow("listen port") << real << QStringList{"click:checkBox_use_defaults", "type:lineEdit_LISTEN=20123"}
+                                     << "udp_listen_port" << QVariant(20123);
+        QTest::newRow("use defaults off")
+            << real << QStringList{"click:checkBox_use_defaults"} << "udp_default_ports" << QVariant(false);
+        QTest::newRow("auto connect off")
+            << real << QStringList{"click:checkBox_auto_connect"} << "auto_connect" << QVariant(false);
+        QTest::newRow("websocket port") << real
+                                        << QStringList{"click:checkBox_use_defaults_ws",
+                                                       "type:lineEdit_websocket_port=20125"}
+                                        << "ws_port" << QVariant(20125);
+        QTest::newRow("emulated: own store")
+            << emulated << QStringList{"click:checkBox_use_defaults_ws", "type:lineEdit_websocket_port=20126"}
+            << "ws_port" << QVariant(20126);
+    }
+
+    void killRightAfterAChangeKeepsIt()
+    {
+        QFETCH(QString, identity);
+        QFETCH(QStringList, steps);
+        QFETCH(QString, key);
+        QFETCH(QVariant, value);
+
+        QTemporaryDir session;
+        QVERIFY(session.isValid());
+        Child child(session, QStringList{identity == "Korvel Control" ? "real" : "emulated"} + steps);
+        QVERIFY(child.says("ready"));
+        child.kill(); // SIGKILL: no close event, no destructor
+        QCOMPARE(child.process.exitStatus(), QProcess::CrashExit);
+
+        QCOMPARE(stored(session, identity, key).toString(), value.toString());
+        // The other program's store is never touched.
+        const QString other = identity == "Korvel Control" ? "Korvel Control Emulated" : "Korvel Control";
+        QVERIFY(!QFileInfo::exists(session.filePath("config/Velmora/" + other + ".conf")));
+    }
+
+    void secondStartShowsTheFirst_data()
+    {
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QString>("second");
+        QTest::addColumn<bool>("steps_back");
+        QTest::addColumn<QByteArray>("line");
+
+        QTest::newRow("application twice")
+            << "real"
+            << "real" << true << QByteArray("Korvel Control is already running: its window is shown.\n");
+        QTest::newRow("emulated twice") << "emulated"
+                                        << "emulated" << true
+                                        << QByteArray(
+                                               "Korvel Control Emulated is already running: its window is shown.\n");
+        QTest::newRow("one of each") << "real"
+                                     << "emulated" << false << QByteArray();
+    }
+
+    void secondStartShowsTheFirst()
+    {
+        QFETCH(QString, first);
+        QFETCH(QString, second);
+        QFETCH(bool, steps_back);
+        QFETCH(QByteArray, line);
+
+        QTemporaryDir session;
+        QVERIFY(session.isValid());
+        // Own ports for the first, so the second (when it runs) does not find them taken.
+        Child running(session, {first, "click:checkBox_use_defaults_ws", "type:lineEdit_websocket_port=20127",
+                                "click:checkBox_use_defaults", "type:lineEdit_LISTEN=20128", "hide"});
+        QVERIFY(running.says("ready"));
+
+        Child again(session, {second});
+        if (steps_back) {
+            QVERIFY(again.process.waitForFinished(20000));
+            QCOMPARE(again.process.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(again.process.exitCode(), 0);
+            QCOMPARE(again.process.readAllStandardError(), line);
+            QVERIFY(running.says("shown"));
+        } else {
+            QVERIFY(again.says("ready"));
+            QVERIFY(!running.says("shown", 1000));
+        }
+    }
+
+    void staleSocketDoesNotBlockTheNextStart()
+    {
+        QTemporaryDir session;
+        QVERIFY(session.isValid());
+        {
+            Child crashed(session, {"real", "hide"});
+            QVERIFY(crashed.says("ready"));
+            crashed.kill();
+        }
+        QVERIFY(QFileInfo::exists(session.filePath("runtime/korvel-control.socket")));
+        Child next(session, {"real"});
+        QVERIFY(next.says("ready"));
+        QCOMPARE(next.process.state(), QProcess::Running);
     }
 
     void returnsTheLoopsExitCode()

@@ -1,3 +1,4 @@
+#include "app/autostart.h"
 #include "app/mainwindow.h"
 #include "console/ckorvel.h"
 #include "emulator/emulateddevice.h"
@@ -11,6 +12,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
@@ -19,6 +23,8 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
@@ -503,7 +509,95 @@ private slots:
         QStringList entries;
         for (QAction *action : menu->actions())
             entries << action->text();
-        QCOMPARE(entries, (QStringList{"Quit", "Settings"}));
+        QCOMPARE(entries, (QStringList{"Quit", "Settings", "Start at login"}));
+        QCOMPARE(menu->actions().at(2), window->start_at_login_action());
+        QVERIFY(menu->actions().at(2)->isCheckable());
+        QVERIFY(!menu->actions().at(2)->isChecked()); // off by default
+        QVERIFY(!menu->actions().at(0)->isCheckable());
+        QVERIFY(!menu->actions().at(1)->isCheckable());
+    }
+
+    void startAtLogin_data()
+    {
+        QTest::addColumn<bool>("blocked"); // the autostart directory cannot be made
+        QTest::newRow("written and removed") << false;
+        QTest::newRow("directory blocked") << true;
+    }
+
+    void startAtLogin()
+    {
+        QFETCH(bool, blocked);
+        const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+        QVERIFY(!config.isEmpty());
+        const QString directory = config + "/autostart";
+        const QString path = directory + "/korvel-control.desktop";
+        QDir(directory).removeRecursively();
+        QFile::remove(directory);
+        if (blocked) {
+            QFile file(directory); // a file where the directory should be
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        }
+        const auto cleanup = qScopeGuard([&] {
+            QDir(directory).removeRecursively();
+            QFile::remove(directory);
+        });
+
+        QAction *action = window->start_at_login_action();
+        QVERIFY(!action->isChecked());
+        if (blocked)
+            QTest::ignoreMessage(QtWarningMsg, qPrintable("Cannot write " + path));
+        action->trigger();
+        QCOMPARE(action->isChecked(), !blocked);
+        QCOMPARE(QFileInfo::exists(path), !blocked);
+        if (blocked)
+            return;
+
+        QFile entry(path);
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QByteArray text = entry.readAll();
+        QVERIFY(text.startsWith("[Desktop Entry]\nType=Application\nName=Korvel Control\n"));
+        QVERIFY(text.contains("\nExec=" + Autostart::exec_argument(QCoreApplication::applicationFilePath()).toUtf8() +
+                              "\n"));
+        entry.close();
+
+        // A new window sees the entry, and unchecking removes it.
+        window.reset();
+        window = std::make_unique<MainWindow>();
+        QVERIFY(window->start_at_login_action()->isChecked());
+        window->start_at_login_action()->trigger();
+        QVERIFY(!window->start_at_login_action()->isChecked());
+        QVERIFY(!QFileInfo::exists(path));
+    }
+
+    void autostartExecArgument_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("argument"); // as it stands in the file
+        QTest::newRow("plain") << "/usr/bin/korvel-control"
+                               << "/usr/bin/korvel-control";
+        QTest::newRow("space") << "/home/a b/korvel-control"
+                               << "\"/home/a b/korvel-control\"";
+        QTest::newRow("dollar") << "/opt/$x/k"
+                                << "\"/opt/\\\\$x/k\"";
+        QTest::newRow("double quote") << "/opt/a\"b"
+                                      << "\"/opt/a\\\\\"b\"";
+        QTest::newRow("backslash") << "/opt/a\\b"
+                                   << "\"/opt/a\\\\\\\\b\"";
+        QTest::newRow("percent") << "/opt/100%/k"
+                                 << "/opt/100%%/k";
+        QTest::newRow("newline") << "/opt/a\nb"
+                                 << "\"/opt/a\\nb\"";
+    }
+
+    void autostartExecArgument()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, argument);
+        QCOMPARE(Autostart::exec_argument(program), argument);
+        // One line of the entry, whatever the path holds.
+        const QStringList lines = Autostart::desktop_entry("Korvel\nControl", program).split('\n');
+        QCOMPARE(lines.filter(QRegularExpression("^Exec=")), QStringList{"Exec=" + argument});
+        QCOMPARE(lines.filter(QRegularExpression("^Name=")), QStringList{"Name=Korvel Control"});
     }
 
     void settingsEntryShowsTheWindow()

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/portmonitor.h"
 #include "emulator/emulateddevice.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
@@ -8,9 +9,11 @@
 #include <QDataStream>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTest>
 #include <QUdpSocket>
 
@@ -153,6 +156,8 @@ private slots:
     void closeRequestWritesAllKeys_data();
     void closeRequestWritesAllKeys();
     void everyCloseRequestAndDestructionWrites();
+    void heldPortIsShownAndRetried_data();
+    void heldPortIsShownAndRetried();
 };
 
 void TestSettings::initTestCase()
@@ -222,6 +227,8 @@ void TestSettings::startFromStore()
     MainWindow window;
     Form form(window);
     QVERIFY(form.complete());
+    // Reading and applying the store is no change of the user's: nothing is written back.
+    QCOMPARE(stored_values(), stored);
 
     QCOMPARE(form.use_defaults->isChecked(), use_defaults);
     QCOMPARE(form.use_defaults_ws->isChecked(), use_defaults_ws);
@@ -323,6 +330,7 @@ void TestSettings::uncheckingUseDefaultsKeepsNumbersAndRebinds()
 
     form.use_defaults->click();
     QVERIFY(!form.use_defaults->isChecked());
+    QCOMPARE(QSettings().value("udp_default_ports").toBool(), false);
     QCOMPARE(form.texts(), default_texts);
     for (int i = 0; i < 4; ++i)
         QVERIFY(form.fields.at(i)->isEnabled());
@@ -383,6 +391,7 @@ void TestSettings::autoConnectBoxSwitchesButtonsAndLink()
 
     form.auto_connect->click();
     QVERIFY(form.auto_connect->isChecked());
+    QCOMPARE(QSettings().value("auto_connect").toBool(), true);
     QVERIFY(!form.start->isEnabled());
     QVERIFY(!form.stop->isEnabled());
     QVERIFY(link->is_auto_connect());
@@ -524,6 +533,8 @@ void TestSettings::portFieldsTakeOnlyPorts()
         QVERIFY(bound_or_taken(*window.udp_interface(), text.toInt()));
     if (field == "lineEdit_websocket_port")
         QCOMPARE(int(window.websocket_interface()->listening_port()), text.toInt());
+    // Applied, so stored: before any close request.
+    QCOMPARE(QSettings().value(key).toInt(), text.toInt());
     window.close();
     QCOMPARE(QSettings().value(key).toInt(), text.toInt());
 }
@@ -623,6 +634,91 @@ void TestSettings::everyCloseRequestAndDestructionWrites()
     QCOMPARE(stored_values().size(), 8);
     QCOMPARE(QSettings().value("udp_listen_port").toInt(), 20007);
     QCOMPARE(QSettings().value("udp_default_ports").toBool(), false);
+}
+
+void TestSettings::heldPortIsShownAndRetried_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("tcp");
+    QTest::addColumn<QString>("name");
+    // How the hold ends: "release" frees the port, "change" applies another one.
+    QTest::addColumn<QString>("ending");
+
+    const auto rows = [](const char *field, const char *key, bool tcp, const char *name, const char *what) {
+        QTest::addRow("%s released", what) << field << key << tcp << name << "release";
+        QTest::addRow("%s changed", what) << field << key << tcp << name << "change";
+    };
+    rows("lineEdit_websocket_port", "ws_port", true, "WebSocket server", "websocket port");
+    rows("lineEdit_LISTEN", "udp_listen_port", false, "UDP bridge", "UDP listen port");
+}
+
+void TestSettings::heldPortIsShownAndRetried()
+{
+    QFETCH(QString, field);
+    QFETCH(QString, key);
+    QFETCH(bool, tcp);
+    QFETCH(QString, name);
+    QFETCH(QString, ending);
+
+    // Another program on the port, the way such a program usually holds it.
+    QTcpServer tcp_holder;
+    QUdpSocket udp_holder;
+    int port = 0;
+    if (tcp) {
+        QVERIFY(tcp_holder.listen(QHostAddress::AnyIPv4));
+        port = tcp_holder.serverPort();
+    } else {
+        QVERIFY(udp_holder.bind(QHostAddress::AnyIPv4, 0, QAbstractSocket::DontShareAddress));
+        port = udp_holder.localPort();
+    }
+    QVariantMap stored = own_ports;
+    stored.insert(key, port);
+    store(stored);
+
+    const QString problem = QStringLiteral("port %1 is in use").arg(port);
+    // One log line, however often it is tried again.
+    QTest::ignoreMessage(QtWarningMsg, qPrintable(name + ": " + problem));
+    MainWindow window;
+    QTest::failOnWarning(QRegularExpression(problem)); // and no second line
+    Form form(window);
+    QVERIFY(form.complete());
+    PortMonitor *monitor = window.port_monitor();
+    QSignalSpy found(monitor, &PortMonitor::problem_found);
+    QSignalSpy solved(monitor, &PortMonitor::problem_solved);
+    monitor->set_retry_interval(50);
+
+    QLineEdit *edit = form.field(field);
+    QCOMPARE(edit->toolTip(), problem);
+    QCOMPARE(edit->styleSheet(), QStringLiteral("color: rgb(255, 0, 0);"));
+    QCOMPARE(edit->text(), QString::number(port)); // the port stays what the user chose
+    QTest::qWait(300);                             // several tries
+    QCOMPARE(found.count(), 0);                    // reported once, at the start
+    QCOMPARE(solved.count(), 0);
+    if (tcp)
+        QVERIFY(!window.websocket_interface()->is_listening());
+    else
+        QCOMPARE(window.udp_interface()->bound_port(), quint16(0));
+
+    int open_port = port;
+    if (ending == "release") {
+        tcp_holder.close();
+        udp_holder.close();
+        QTRY_COMPARE(solved.count(), 1);
+    } else {
+        window.show();
+        open_port = port == 20009 ? 20010 : 20009;
+        type_into(edit, QString::number(open_port));
+        QCOMPARE(solved.count(), 1);
+    }
+    QCOMPARE(edit->toolTip(), QString());
+    QCOMPARE(edit->styleSheet(), QString());
+    QCOMPARE(monitor->problem(0) + monitor->problem(1), QString());
+    if (tcp)
+        QCOMPARE(int(window.websocket_interface()->listening_port()), open_port);
+    else
+        QCOMPARE(int(window.udp_interface()->bound_port()), open_port);
+    QCOMPARE(found.count(), 0);
 }
 
 QTEST_MAIN(TestSettings)

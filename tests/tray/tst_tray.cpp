@@ -1,12 +1,15 @@
 // The tray icon in a real system tray (Xvfb with the trayer tray host, started by run-under-xvfb.sh): it
-// appears, shows gray while the link is closed and turns green when the link opens.
+// appears, shows gray while the link is closed and turns green when the link opens. On a desktop without a
+// tray (run-under-xvfb.sh --no-tray) the window stands in for it until a tray host starts.
 #include "app/mainwindow.h"
 #include "emulator/emulateddevice.h"
 #include "usb/cusbhid.h"
 
 #include <QGuiApplication>
 #include <QImage>
+#include <QMenu>
 #include <QPixmap>
+#include <QProcess>
 #include <QScreen>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -46,6 +49,12 @@ bool looks_gray(const Tint &t)
 {
     return qAbs(t.green - t.red) < 25 && qAbs(t.green - t.blue) < 25 && t.green > 60;
 }
+
+// Which desktop run-under-xvfb.sh made: "trayer" or "none".
+bool desktop_has_tray()
+{
+    return qEnvironmentVariable("KORVEL_TRAY_HOST") != QLatin1String("none");
+}
 } // namespace
 
 class TestTray : public QObject {
@@ -54,6 +63,8 @@ class TestTray : public QObject {
 private slots:
     void iconAppearsGrayAndTurnsGreenWhenTheLinkOpens()
     {
+        if (!desktop_has_tray())
+            QSKIP("needs a tray host");
         emulator::EmulatedDevice::instance().reset();
         MainWindow window;
         CUSBHID *link = window.device_link();
@@ -72,6 +83,56 @@ private slots:
 
         QCOMPARE(link->stop(), 0);
         QTRY_VERIFY_WITH_TIMEOUT(looks_gray(tray_tint(*icon)), 10000);
+    }
+
+    void withATrayTheWindowStaysHiddenAndCloseHides()
+    {
+        if (!desktop_has_tray())
+            QSKIP("needs a tray host");
+        emulator::EmulatedDevice::instance().reset();
+        MainWindow window;
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        window.present();
+        QVERIFY(window.isHidden());
+        window.tray_menu()->actions().at(1)->trigger(); // "Settings"
+        QVERIFY(window.isVisible());
+        window.close();
+        QVERIFY(window.isHidden());
+    }
+
+    void withoutATrayTheWindowStandsInUntilOneStarts()
+    {
+        if (desktop_has_tray())
+            QSKIP("needs a desktop without a tray");
+        emulator::EmulatedDevice::instance().reset();
+        MainWindow window;
+        window.device_link()->set_auto_connect(false);
+        window.device_link()->stop(); // a gray icon
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        window.present();
+        QVERIFY(window.isVisible());
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+        // Closing keeps it reachable.
+        window.close();
+        QVERIFY(window.isVisible());
+        QTRY_VERIFY(window.isMinimized());
+
+        // A tray host starts (at login, after the application): the application moves into it.
+        QProcess tray;
+        tray.start("trayer", {"--edge", "top", "--align", "right", "--widthtype", "request", "--height", "32",
+                              "--transparent", "false", "--tint", "0x202020", "--SetDockType", "true"});
+        QVERIFY(tray.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(window.isHidden(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(window.tray_icon()->geometry().width() > 0, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(looks_gray(tray_tint(*window.tray_icon())), 10000);
+
+        // The tray goes away again: the window comes back.
+        tray.kill();
+        tray.waitForFinished();
+        QTRY_VERIFY_WITH_TIMEOUT(!QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(window.isVisible() && !window.isMinimized(), 10000);
     }
 };
 

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// Who the running program is to the desktop: the names of its settings store, the name other starts find it
+// by, and its login autostart entry. The application and the emulated application differ only here, so
+// neither ever touches the other's settings or mistakes the other for itself.
+struct AppIdentity {
+    QString organization;
+    QString application;
+    // Names the single-instance socket and the autostart entry (<instance>.desktop).
+    QString instance;
+
+    static AppIdentity korvel_control();
+    static AppIdentity emulated();
+};
