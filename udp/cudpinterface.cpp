@@ -64,10 +64,10 @@ void CUDPInterface::setAllowedSenders(const QList<QPair<QHostAddress, int>> &sub
 
 std::optional<QList<QPair<QHostAddress, int>>> CUDPInterface::parseSenderList(const QString &text, QString *error)
 {
-    // Four dotted decimal numbers only: the toolkit would also take shortened and hexadecimal forms ("127.1"),
-    // which nobody means to type into an access list.
+    // Four dotted decimal numbers (ASCII digits) only: the toolkit would also take shortened and hexadecimal
+    // forms ("127.1"), which nobody means to type into an access list.
     static const QRegularExpression entry_form(
-        QStringLiteral(R"(^(\d{1,3}(?:\.\d{1,3}){3})(?:/(\d{1,2}|\d{1,3}(?:\.\d{1,3}){3}))?$)"));
+        QStringLiteral(R"(^([0-9]{1,3}(?:\.[0-9]{1,3}){3})(?:/([0-9]{1,2}|[0-9]{1,3}(?:\.[0-9]{1,3}){3}))?$)"));
     static const QRegularExpression separators(QStringLiteral(R"([,\s]+)"));
 
     QList<QPair<QHostAddress, int>> subnets;

@@ -781,6 +781,8 @@ void TestCUDPInterface::parseSenderList_data()
     QTest::newRow("blanks only") << " \n " << Subnets{} << "";
     QTest::newRow("blanks and lines") << "10.0.0.5\n192.168.1.0/24 ," << Subnets{{a5, 32}, {net, 24}} << "";
     QTest::newRow("netmask") << "192.168.1.0/255.255.255.0" << Subnets{{net, 24}} << "";
+    QTest::newRow("host bits set") << "192.168.1.77/24" << Subnets{{net, 24}} << "";
+    QTest::newRow("other digits") << QStringLiteral("\u0661.0.0.5") << Subnets{} << QStringLiteral("\u0661.0.0.5");
     QTest::newRow("every address") << "0.0.0.0/0" << Subnets{{QHostAddress(QStringLiteral("0.0.0.0")), 0}} << "";
     QTest::newRow("prefix too long") << "10.0.0.5/33" << Subnets{} << "10.0.0.5/33";
     QTest::newRow("number too large") << "10.0.0.5, 10.0.0.256" << Subnets{} << "10.0.0.256";
