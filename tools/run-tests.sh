@@ -26,5 +26,9 @@ echo "== fuzzers"
 echo "== short soak"
 "$root/tools/soak.sh" --short
 
-# Every stage above stops the script on failure, so reaching this line means all four passed.
-echo "stages: 4 passed, 0 failed"
+# The UDP bridge under a flood of forged senders.
+echo "== hostile network"
+"$root/tools/hostile-network.sh"
+
+# Every stage above stops the script on failure, so reaching this line means all of them passed.
+echo "stages: 5 passed, 0 failed"

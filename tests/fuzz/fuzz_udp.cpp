@@ -1,10 +1,12 @@
 // Feeds any datagrams, from a few senders, to the UDP bridge, interleaved with console reports it forwards.
-// The bridge must write exactly the output report a valid datagram carries and nothing for any other.
+// The bridge must write exactly the output report a valid datagram carries (one no longer than the console's
+// output report) and nothing for any other.
 // Input: a sequence of records; each starts with a byte h whose low two bits pick the kind:
 //   0: a datagram from sender (h >> 2) & 7 (see senders), its length in the next byte, then its bytes;
 //   1: a console report of the length in the next byte, then its bytes, forwarded to the live clients;
 //   2: the client timeout becomes 0 (h & 4) or the default, so the next report may expire every client;
 //   3: the link is closed (h & 4) or opened again.
+#include "console/ckorvel.h"
 #include "emulator/emulateddevice.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
@@ -86,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             const QHostAddress &from = sender(head >> 2);
             const qsizetype writes_before = device.writes().size();
             bridge->handle_datagram(bytes, from);
-            const bool writes = is_valid(bytes, from) && !is_keep_alive(bytes) && usb.is_connected();
+            const bool writes = is_valid(bytes, from) && !is_keep_alive(bytes) && usb.is_connected() &&
+                                bytes.size() - 2 <= CKorvel::output_report_length;
             if (device.writes().size() != writes_before + (writes ? 1 : 0))
                 std::abort();
             if (writes && device.writes().last() != QByteArray(1, '\0') + bytes.mid(2))

@@ -10,8 +10,11 @@
 #include <QUdpSocket>
 
 #include <memory>
+#include <optional>
+#include <vector>
 
 using emulator::EmulatedDevice;
+using Subnets = QList<QPair<QHostAddress, int>>;
 
 namespace {
 
@@ -45,9 +48,9 @@ public:
         });
     }
     quint16 port() const { return socket.localPort(); }
-    void send(const QByteArray &datagram, quint16 to)
+    void send(const QByteArray &datagram, quint16 to, const QHostAddress &at = QHostAddress(QHostAddress::LocalHost))
     {
-        socket.writeDatagram(datagram, QHostAddress(QHostAddress::LocalHost), to);
+        socket.writeDatagram(datagram, at, to);
     }
     QList<QByteArray> payloads() const
     {
@@ -92,10 +95,24 @@ private slots:
     void setRxPortRebindsAndKeepsClients();
     void setTxPortsDoesNotRebind();
     void portsUseTheirLow16Bits();
+    void fullTableIgnoresNewAddresses_data();
+    void fullTableIgnoresNewAddresses();
+    void fullTableIsLoggedOncePerAddress();
+    void ownReportsComingBackAreIgnored_data();
+    void ownReportsComingBackAreIgnored();
+    void datagramsAcceptedOrIgnored_data();
+    void datagramsAcceptedOrIgnored();
+    void parseSenderList_data();
+    void parseSenderList();
+    void listenAddress_data();
+    void listenAddress();
 
 private:
     // Registers the loopback client `peer` by a keep-alive and waits until the bridge has it.
     void register_client(Peer &peer);
+    // Peers on 127.0.1.1 onwards, each registered by a keep-alive, until the table is full; none when those
+    // addresses are not usable.
+    void fill_table(std::vector<std::unique_ptr<Peer>> &peers);
 
     std::unique_ptr<CUSBHID> link;
     std::unique_ptr<CUDPInterface> bridge;
@@ -545,6 +562,255 @@ void TestCUDPInterface::portsUseTheirLow16Bits()
     }
     bridge->setRxPort(free_port + 0x20000);
     QCOMPARE(bridge->bound_port(), free_port);
+}
+
+void TestCUDPInterface::fill_table(std::vector<std::unique_ptr<Peer>> &peers)
+{
+    for (int i = 1; i <= CUDPInterface::max_clients; ++i) {
+        peers.push_back(std::make_unique<Peer>(QHostAddress(QStringLiteral("127.0.1.%1").arg(i))));
+        if (peers.back()->port() == 0) {
+            peers.clear();
+            return;
+        }
+        peers.back()->send(keep_alive, listen);
+    }
+    QTRY_COMPARE(bridge->client_count(), CUDPInterface::max_clients);
+}
+
+void TestCUDPInterface::fullTableIgnoresNewAddresses_data()
+{
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<bool>("expire_first");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("new address") << "127.0.2.1" << false << false;
+    QTest::newRow("registered address") << "127.0.1.7" << false << true;
+    QTest::newRow("new address, the others expired") << "127.0.2.1" << true << true;
+}
+
+void TestCUDPInterface::fullTableIgnoresNewAddresses()
+{
+    QFETCH(QString, sender);
+    QFETCH(bool, expire_first);
+    QFETCH(bool, accepted);
+
+    std::vector<std::unique_ptr<Peer>> peers;
+    fill_table(peers);
+    if (QTest::currentTestFailed())
+        return;
+    if (peers.empty())
+        QSKIP("127.0.1.x is not usable loopback here");
+    QCOMPARE(link->start(), 0);
+    QSignalSpy clients(bridge.get(), &CUDPInterface::nClientsConnected);
+    if (expire_first) {
+        bridge->set_client_timeout(0);
+        QTest::qSleep(5);
+    }
+    if (!accepted)
+        QTest::ignoreMessage(QtWarningMsg,
+                             qPrintable("UDP client table full (64 clients): ignoring datagrams from " + sender));
+
+    Peer peer{QHostAddress(sender)};
+    const QByteArray report = bytes({0x04, 0x05, 0x02, 0x01});
+    peer.send(marked(report), listen);
+    QTest::qSleep(20);
+    bridge->on_udp_data_ready();
+    const QList<QByteArray> written{bytes({0x00}) + report};
+    QCOMPARE(EmulatedDevice::instance().writes(), accepted ? written : QList<QByteArray>{});
+    // The expired clients go when the table is full and a new one asks, one signal each.
+    QCOMPARE(bridge->client_count(), expire_first ? 1 : CUDPInterface::max_clients);
+    QCOMPARE(clients.count(), expire_first ? CUDPInterface::max_clients + 1 : 0);
+}
+
+void TestCUDPInterface::fullTableIsLoggedOncePerAddress()
+{
+    std::vector<std::unique_ptr<Peer>> peers;
+    fill_table(peers);
+    if (QTest::currentTestFailed())
+        return;
+    if (peers.empty())
+        QSKIP("127.0.1.x is not usable loopback here");
+    QTest::ignoreMessage(QtWarningMsg, "UDP client table full (64 clients): ignoring datagrams from 127.0.2.1");
+    QTest::failOnWarning(QRegularExpression("UDP client table full"));
+    // The second address within the same second is not logged; the first address never again.
+    for (const char *sender : {"127.0.2.1", "127.0.2.1", "127.0.2.2", "127.0.2.1"})
+        bridge->handle_datagram(keep_alive, QHostAddress(QString::fromLatin1(sender)), 40000);
+    QCOMPARE(bridge->client_count(), CUDPInterface::max_clients);
+
+    QTest::ignoreMessage(QtWarningMsg, "UDP client table full (64 clients): ignoring datagrams from 127.0.2.2");
+    QTest::qSleep(CUDPInterface::full_log_interval_ms + 10);
+    bridge->handle_datagram(keep_alive, QHostAddress(QStringLiteral("127.0.2.1")), 40000);
+    bridge->handle_datagram(keep_alive, QHostAddress(QStringLiteral("127.0.2.2")), 40000);
+}
+
+void TestCUDPInterface::ownReportsComingBackAreIgnored_data()
+{
+    QTest::addColumn<int>("port_of_listen");
+    QTest::addColumn<QByteArray>("report");
+
+    QTest::newRow("metering port") << 0 << metering_report;
+    QTest::newRow("configuration port") << 1 << state_report;
+    QTest::newRow("custom port") << 2 << state_report;
+}
+
+void TestCUDPInterface::ownReportsComingBackAreIgnored()
+{
+    QFETCH(int, port_of_listen);
+    QFETCH(QByteArray, report);
+
+    QList<int> ports{metering->port(), configuration->port(), custom->port()};
+    ports[port_of_listen] = listen;
+    bridge->setTxPorts(ports[0], ports[1], ports[2]);
+    QCOMPARE(link->start(), 0);
+    Peer client;
+    register_client(client);
+
+    // The report goes to 127.0.0.1 at the listen port, that is back to the bridge itself.
+    bridge->on_usb_data_ready(report);
+    const QByteArray command = bytes({0x04, 0x05, 0x00, 0x01});
+    client.send(marked(command), listen);
+    QTRY_COMPARE(EmulatedDevice::instance().writes().size(), 1);
+    QTest::qSleep(20);
+    bridge->on_udp_data_ready();
+    QCOMPARE(EmulatedDevice::instance().writes(), QList<QByteArray>{bytes({0x00}) + command});
+}
+
+void TestCUDPInterface::datagramsAcceptedOrIgnored_data()
+{
+    QTest::addColumn<QString>("allowed");
+    QTest::addColumn<QString>("sender");
+    QTest::addColumn<QByteArray>("datagram");
+    QTest::addColumn<bool>("registers");
+    QTest::addColumn<bool>("writes");
+
+    const QByteArray report = marked(bytes({0x04, 0x05, 0x03, 0x01}));
+    QTest::newRow("anyone") << ""
+                            << "127.0.0.3" << report << true << true;
+    QTest::newRow("the address") << "127.0.0.3"
+                                 << "127.0.0.3" << report << true << true;
+    QTest::newRow("another address") << "127.0.0.2"
+                                     << "127.0.0.3" << report << false << false;
+    QTest::newRow("in the subnet") << "127.0.0.0/30"
+                                   << "127.0.0.3" << report << true << true;
+    QTest::newRow("past the subnet") << "127.0.0.0/30"
+                                     << "127.0.0.4" << keep_alive << false << false;
+    QTest::newRow("second entry") << "10.0.0.5, 127.0.0.0/24"
+                                  << "127.0.0.3" << keep_alive << true << false;
+    QTest::newRow("10-byte report") << ""
+                                    << "127.0.0.3" << marked(QByteArray(10, '\x02')) << true << true;
+    QTest::newRow("11-byte report") << ""
+                                    << "127.0.0.3" << marked(QByteArray(11, '\x02')) << false << false;
+    QTest::newRow("1400-byte report") << ""
+                                      << "127.0.0.3" << marked(QByteArray(1400, '\x04')) << false << false;
+    QTest::newRow("keep-alive and 200 bytes") << ""
+                                              << "127.0.0.3" << keep_alive + QByteArray(200, '\x01') << true << false;
+}
+
+void TestCUDPInterface::datagramsAcceptedOrIgnored()
+{
+    QFETCH(QString, allowed);
+    QFETCH(QString, sender);
+    QFETCH(QByteArray, datagram);
+    QFETCH(bool, registers);
+    QFETCH(bool, writes);
+
+    const std::optional<Subnets> subnets = CUDPInterface::parseSenderList(allowed);
+    QVERIFY(subnets.has_value());
+    bridge->setAllowedSenders(*subnets);
+    QCOMPARE(link->start(), 0);
+    Peer peer{QHostAddress(sender)};
+    if (peer.port() == 0)
+        QSKIP("the sender's address is not usable loopback here");
+    peer.send(datagram, listen);
+    QTest::qSleep(20);
+    bridge->on_udp_data_ready();
+    QCOMPARE(bridge->client_count(), registers ? 1 : 0);
+    const QList<QByteArray> written{bytes({0x00}) + datagram.mid(2)};
+    QCOMPARE(EmulatedDevice::instance().writes(), writes ? written : QList<QByteArray>{});
+}
+
+void TestCUDPInterface::parseSenderList_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<Subnets>("expected");
+    QTest::addColumn<QString>("bad_entry");
+
+    const QHostAddress a5(QStringLiteral("10.0.0.5"));
+    const QHostAddress net(QStringLiteral("192.168.1.0"));
+    QTest::newRow("address and subnet") << "10.0.0.5, 192.168.1.0/24" << Subnets{{a5, 32}, {net, 24}} << "";
+    QTest::newRow("empty") << "" << Subnets{} << "";
+    QTest::newRow("blanks only") << " \n " << Subnets{} << "";
+    QTest::newRow("blanks and lines") << "10.0.0.5\n192.168.1.0/24 ," << Subnets{{a5, 32}, {net, 24}} << "";
+    QTest::newRow("netmask") << "192.168.1.0/255.255.255.0" << Subnets{{net, 24}} << "";
+    QTest::newRow("host bits set") << "192.168.1.77/24" << Subnets{{net, 24}} << "";
+    QTest::newRow("every address") << "0.0.0.0/0" << Subnets{{QHostAddress(QStringLiteral("0.0.0.0")), 0}} << "";
+    QTest::newRow("prefix too long") << "10.0.0.5/33" << Subnets{} << "10.0.0.5/33";
+    QTest::newRow("number too large") << "10.0.0.5, 10.0.0.256" << Subnets{} << "10.0.0.256";
+    QTest::newRow("short form") << "127.1" << Subnets{} << "127.1";
+    QTest::newRow("hexadecimal") << "0x7f.0.0.1" << Subnets{} << "0x7f.0.0.1";
+    QTest::newRow("other digits") << QStringLiteral("\u0661.0.0.5") << Subnets{} << QStringLiteral("\u0661.0.0.5");
+    QTest::newRow("IPv6") << "::1" << Subnets{} << "::1";
+    QTest::newRow("host name") << "localhost" << Subnets{} << "localhost";
+    QTest::newRow("gaps in the netmask") << "192.168.1.0/255.0.255.0" << Subnets{} << "192.168.1.0/255.0.255.0";
+    QTest::newRow("semicolon") << "10.0.0.5;10.0.0.6" << Subnets{} << "10.0.0.5;10.0.0.6";
+    QTest::newRow("slash alone") << "10.0.0.5/" << Subnets{} << "10.0.0.5/";
+}
+
+void TestCUDPInterface::parseSenderList()
+{
+    QFETCH(QString, text);
+    QFETCH(Subnets, expected);
+    QFETCH(QString, bad_entry);
+
+    QString error = QStringLiteral("stale");
+    const std::optional<Subnets> parsed = CUDPInterface::parseSenderList(text, &error);
+    QCOMPARE(parsed.has_value(), bad_entry.isEmpty());
+    if (parsed)
+        QCOMPARE(*parsed, expected);
+    QCOMPARE(error, bad_entry.isEmpty() ? QString()
+                                        : QStringLiteral("\"%1\" is not an IPv4 address or subnet (for example "
+                                                         "192.168.1.20 or 192.168.1.0/24)")
+                                              .arg(bad_entry));
+}
+
+void TestCUDPInterface::listenAddress_data()
+{
+    QTest::addColumn<QString>("listen_address");
+    QTest::addColumn<QString>("destination");
+    QTest::addColumn<bool>("received");
+
+    QTest::newRow("every interface, 127.0.0.1") << "0.0.0.0"
+                                                << "127.0.0.1" << true;
+    QTest::newRow("every interface, 127.0.0.2") << "0.0.0.0"
+                                                << "127.0.0.2" << true;
+    QTest::newRow("127.0.0.1 only, 127.0.0.1") << "127.0.0.1"
+                                               << "127.0.0.1" << true;
+    QTest::newRow("127.0.0.1 only, 127.0.0.2") << "127.0.0.1"
+                                               << "127.0.0.2" << false;
+    QTest::newRow("127.0.0.2 only, 127.0.0.1") << "127.0.0.2"
+                                               << "127.0.0.1" << false;
+}
+
+void TestCUDPInterface::listenAddress()
+{
+    QFETCH(QString, listen_address);
+    QFETCH(QString, destination);
+    QFETCH(bool, received);
+
+    // Not bound before the first setRxPort.
+    CUDPInterface fresh(link.get(), nullptr);
+    fresh.setListenAddress(QHostAddress(listen_address));
+    QCOMPARE(fresh.bound_port(), quint16(0));
+
+    // Bound: the address applies at once, at the same port (given, rather than the system's choice for 0).
+    bridge->setRxPort(listen);
+    bridge->setListenAddress(QHostAddress(listen_address));
+    QCOMPARE(bridge->bound_port(), listen);
+    Peer client;
+    client.send(keep_alive, listen, QHostAddress(destination));
+    QTest::qSleep(20);
+    bridge->on_udp_data_ready();
+    QCOMPARE(bridge->client_count(), received ? 1 : 0);
 }
 
 QTEST_GUILESS_MAIN(TestCUDPInterface)
