@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Draws the two tray icons (resources/png/icon_gray.png and icon_green.png) with ImageMagick: a rounded
 # square in the link's colour carrying a light three-node sharing glyph. Run it from anywhere; the output
-# is committed, so the build does not need ImageMagick.
+# is committed, so the build does not need ImageMagick. The menu icon (tools/make-menu-icons.sh) repeats the
+# green icon's numbers as an SVG.
 #
 # The glyph is drawn with thick strokes and large nodes so that it still reads at 16 to 24 pixels, the size
 # most system trays use.

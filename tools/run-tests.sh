@@ -3,7 +3,8 @@
 #   1. the normal build and every test (Xvfb tray test and headless-browser test included);
 #   2. the same tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the libFuzzer targets for a bounded time with a fixed seed;
-#   4. a short soak of the emulated application.
+#   4. a short soak of the emulated application;
+#   5. the Debian packages, built, installed, run and purged as a user would (tools/test-package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc)
@@ -30,5 +31,8 @@ echo "== short soak"
 echo "== hostile network"
 "$root/tools/hostile-network.sh"
 
+echo "== Debian packages"
+"$root/tools/test-package.sh"
+
 # Every stage above stops the script on failure, so reaching this line means all of them passed.
-echo "stages: 5 passed, 0 failed"
+echo "stages: 6 passed, 0 failed"
