@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+// A Mosquitto broker of its own for one test, on a free loopback port, with a configuration written into a
+// temporary directory: anonymous clients, or only the one user of a password file.
+class Broker {
+public:
+    struct Account {
+        QString user;
+        QString password;
+    };
+
+    Broker();
+    explicit Broker(const Account &only_user);
+    ~Broker();
+
+    // Starts the broker and waits until it accepts connections; the port stays the same across restarts.
+    bool start();
+    void stop();
+    quint16 port() const { return listen_port; }
+    // What the broker printed since the last call.
+    QString log();
+
+private:
+    bool write_config(const Account *account);
+
+    QTemporaryDir dir;
+    QProcess process;
+    quint16 listen_port = 0;
+    bool configured = false;
+};
