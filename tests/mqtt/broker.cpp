@@ -8,6 +8,8 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <signal.h>
+
 namespace {
 quint16 free_port()
 {
@@ -86,6 +88,7 @@ void Broker::stop()
 {
     if (process.state() == QProcess::NotRunning)
         return;
+    resume(); // a frozen broker would not hear the request to end
     process.terminate();
     if (!process.waitForFinished(5000)) {
         process.kill();
@@ -96,4 +99,14 @@ void Broker::stop()
 QString Broker::log()
 {
     return QString::fromLocal8Bit(process.readAll());
+}
+
+void Broker::pause()
+{
+    ::kill(pid_t(process.processId()), SIGSTOP);
+}
+
+void Broker::resume()
+{
+    ::kill(pid_t(process.processId()), SIGCONT);
 }

@@ -20,6 +20,9 @@ public:
     // Starts the broker and waits until it accepts connections; the port stays the same across restarts.
     bool start();
     void stop();
+    // Freezes the broker (it stops reading its sockets) and lets it go on.
+    void pause();
+    void resume();
     quint16 port() const { return listen_port; }
     // What the broker printed since the last call.
     QString log();

@@ -58,6 +58,7 @@ private slots:
     void clearStateEmptiesEveryStateTopic();
     void brokerRestartRepublishesStatusAndState();
     void commandsAreHandedOnAndRepliesGoOut();
+    void brokerThatStopsReadingDropsMeteringNotState();
     void invalidSettingsFailWithoutRetry_data();
     void invalidSettingsFailWithoutRetry();
     void stateKeysMustBeOneLevel_data();
@@ -291,6 +292,44 @@ void TestCMQTTInterface::commandsAreHandedOnAndRepliesGoOut()
     QCOMPARE(client.messages[0].payload, QByteArray(R"(re: {"msg":"get_all","data":"","id":7})"));
     QCOMPARE(client.messages[0].retained, false);
     QCOMPARE(client.messages[1].payload, QByteArray("re: "));
+}
+
+void TestCMQTTInterface::brokerThatStopsReadingDropsMeteringNotState()
+{
+    connect_mqtt();
+    mqtt->publishState("on", "[1]");
+    Probe watcher(broker->port(), prefix + "/state/#");
+    QVERIFY(watcher.wait_for([&] { return watcher.retained.size() == 1; }));
+
+    broker->pause();
+    // Far more than the socket buffers and the queue hold together.
+    const QByteArray levels(4096, 'm');
+    const QString metering = mqtt->topic("metering");
+    const qsizetype budget = mqtt->outgoing().budget_bytes();
+    qsizetype most = 0;
+    for (int i = 0; i < 8000; ++i) {
+        mqtt->publish(metering, levels, false, 0);
+        most = std::max(most, mqtt->outgoing().bytes());
+        if (i % 500 == 0)
+            QCoreApplication::processEvents();
+    }
+    QVERIFY(mqtt->outgoing().dropped() > 0);
+    QVERIFY(most <= budget);
+    QVERIFY(mqtt->publishState("on", "[2]"));
+    QVERIFY(mqtt->publishState("fader", "[3]"));
+    for (int i = 0; i < 2000; ++i)
+        mqtt->publish(metering, levels, false, 0);
+    QVERIFY(mqtt->outgoing().bytes() <= budget);
+    QCOMPARE(mqtt->state(), State::Connected);
+
+    broker->resume();
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(prefix + "/state/fader") == "[3]"; }, 20000));
+    QCOMPARE(watcher.last.value(prefix + "/state/on"), QByteArray("[2]"));
+    QTRY_VERIFY(mqtt->outgoing().empty());
+    Probe late(broker->port(), prefix + "/state/#");
+    QVERIFY(late.wait_for([&] { return late.retained.size() == 2; }));
+    QCOMPARE(late.retained,
+             (QMap<QString, QByteArray>{{prefix + "/state/on", "[2]"}, {prefix + "/state/fader", "[3]"}}));
 }
 
 void TestCMQTTInterface::invalidSettingsFailWithoutRetry_data()
