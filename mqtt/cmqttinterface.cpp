@@ -54,6 +54,8 @@ QString refusal_text(int code)
 
 QString library_error_text(int rc, int saved_errno)
 {
+    if (rc == MOSQ_ERR_TLS)
+        return QStringLiteral("TLS handshake failed");
     if (rc == MOSQ_ERR_ERRNO && saved_errno != 0)
         return lower_first(QString::fromLocal8Bit(std::strerror(saved_errno)));
     return lower_first(QString::fromUtf8(mosquitto_strerror(rc)));
@@ -78,7 +80,7 @@ CMQTTInterface::CMQTTInterface(QObject *parent)
     housekeeping_timer->setInterval(housekeeping_interval_ms);
     retry_timer->setSingleShot(true);
     connect_timer->setSingleShot(true);
-    connect_timer->setInterval(connect_timeout_ms);
+    connect_timer->setInterval(default_connect_timeout_ms);
     connect(housekeeping_timer, &QTimer::timeout, this, &CMQTTInterface::on_housekeeping);
     connect(retry_timer, &QTimer::timeout, this, &CMQTTInterface::on_retry);
     connect(connect_timer, &QTimer::timeout, this, &CMQTTInterface::on_connect_timeout);
@@ -87,6 +89,11 @@ CMQTTInterface::CMQTTInterface(QObject *parent)
 CMQTTInterface::~CMQTTInterface()
 {
     stop();
+}
+
+void CMQTTInterface::set_connect_timeout(int ms)
+{
+    connect_timer->setInterval(ms);
 }
 
 void CMQTTInterface::set_settings(const korvel::mqtt::Settings &settings)
@@ -231,7 +238,8 @@ void CMQTTInterface::on_retry()
 void CMQTTInterface::on_connect_timeout()
 {
     if (link_state == State::Connecting)
-        link_failed(QStringLiteral("broker unreachable: no answer within %1 s").arg(connect_timeout_ms / 1000));
+        link_failed(
+            QStringLiteral("broker unreachable: no answer within %1 s").arg(connect_timer->interval() / 1000.0));
 }
 
 void CMQTTInterface::after_library_call(int rc, int saved_errno)

@@ -73,7 +73,8 @@ public:
     static constexpr int first_retry_ms = 1000;
     static constexpr int last_retry_ms = 30000;
     // An attempt that has no answer from the broker within this time counts as failed.
-    static constexpr int connect_timeout_ms = 10000;
+    static constexpr int default_connect_timeout_ms = 10000;
+    void set_connect_timeout(int ms);
     static constexpr int keepalive_s = 30;
     // Published messages the client library may hold at once; the rest wait in the bounded queue.
     static constexpr int max_in_library = 16;

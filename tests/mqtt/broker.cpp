@@ -29,12 +29,17 @@ Broker::Broker(const Account &only_user)
     configured = write_config(&only_user);
 }
 
+Broker::Broker(const QString &certificate, const QString &key)
+{
+    configured = write_config(nullptr, "certfile " + certificate.toUtf8() + "\nkeyfile " + key.toUtf8() + "\n");
+}
+
 Broker::~Broker()
 {
     stop();
 }
 
-bool Broker::write_config(const Account *account)
+bool Broker::write_config(const Account *account, const QByteArray &listener_options)
 {
     if (!dir.isValid())
         return false;
@@ -43,6 +48,7 @@ bool Broker::write_config(const Account *account)
     // Run as root, the broker would otherwise switch to its own user and lose access to the directory.
     conf += "user root\n";
     conf += "listener " + QByteArray::number(listen_port) + " 127.0.0.1\n";
+    conf += listener_options;
     conf += "persistence false\n";
     conf += "log_dest stderr\n";
     if (account) {

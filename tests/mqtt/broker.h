@@ -15,6 +15,8 @@ public:
 
     Broker();
     explicit Broker(const Account &only_user);
+    // A TLS listener with the given PEM certificate and key files.
+    Broker(const QString &certificate, const QString &key);
     ~Broker();
 
     // Starts the broker and waits until it accepts connections; the port stays the same across restarts.
@@ -28,7 +30,7 @@ public:
     QString log();
 
 private:
-    bool write_config(const Account *account);
+    bool write_config(const Account *account, const QByteArray &listener_options = {});
 
     QTemporaryDir dir;
     QProcess process;

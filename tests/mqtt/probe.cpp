@@ -5,7 +5,7 @@
 
 #include <mosquitto.h>
 
-Probe::Probe(quint16 port, const QString &filter)
+Probe::Probe(quint16 port, const QString &filter, const QString &tls_authority)
 {
     mosquitto_lib_init();
     client = mosquitto_new(nullptr, true, this);
@@ -20,6 +20,8 @@ Probe::Probe(quint16 port, const QString &filter)
     });
     mosquitto_subscribe_callback_set(
         client, [](mosquitto *, void *self, int, int, const int *) { static_cast<Probe *>(self)->subscribed = true; });
+    if (!tls_authority.isEmpty())
+        mosquitto_tls_set(client, tls_authority.toLocal8Bit().constData(), nullptr, nullptr, nullptr, nullptr);
     if (mosquitto_connect(client, "127.0.0.1", port, 60) != MOSQ_ERR_SUCCESS)
         return;
     mosquitto_subscribe(client, nullptr, filter.toUtf8().constData(), 1);

@@ -19,7 +19,8 @@ public:
         bool retained;
     };
 
-    Probe(quint16 port, const QString &filter);
+    // With a certificate authority file, over TLS to 127.0.0.1.
+    Probe(quint16 port, const QString &filter, const QString &tls_authority = {});
     ~Probe();
 
     bool ready() const { return subscribed; }

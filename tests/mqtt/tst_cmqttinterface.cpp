@@ -8,8 +8,11 @@
 #include "usb/cusbhid.h"
 #include "usb/usbids.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -39,6 +42,42 @@ QList<State> states(const QSignalSpy &spy)
     return out;
 }
 
+// A certificate authority and a broker certificate for 127.0.0.1 signed by it, in dir; the authority's
+// certificate alone, hashed for lookup, in dir/trusted, and an unrelated authority's in dir/other.
+bool make_certificates(const QString &dir)
+{
+    const auto run = [&](const QStringList &args) {
+        QProcess openssl;
+        openssl.start("openssl", args);
+        return openssl.waitForFinished() && openssl.exitStatus() == QProcess::NormalExit && openssl.exitCode() == 0;
+    };
+    const auto ca = [&](const QString &name) {
+        return run({"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1",
+                    "-subj", "/CN=Korvel test " + name, "-keyout", dir + "/" + name + ".key", "-out",
+                    dir + "/" + name + ".crt"});
+    };
+    QFile ext(dir + "/ext.cnf");
+    if (!ext.open(QIODevice::WriteOnly) || ext.write("subjectAltName=IP:127.0.0.1,DNS:localhost\n") < 0)
+        return false;
+    ext.close();
+    if (!ca("ca") || !ca("other"))
+        return false;
+    if (!run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-subj", "/CN=localhost",
+              "-keyout", dir + "/server.key", "-out", dir + "/server.csr"}))
+        return false;
+    if (!run({"x509", "-req", "-in", dir + "/server.csr", "-CA", dir + "/ca.crt", "-CAkey", dir + "/ca.key",
+              "-CAcreateserial", "-days", "1", "-extfile", dir + "/ext.cnf", "-out", dir + "/server.crt"}))
+        return false;
+    for (const QString &name : {QStringLiteral("ca"), QStringLiteral("other")}) {
+        const QString store = dir + (name == "ca" ? "/trusted" : "/untrusted");
+        if (!QDir().mkpath(store) || !QFile::copy(dir + "/" + name + ".crt", store + "/" + name + ".crt"))
+            return false;
+        if (!run({"rehash", store}))
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 class TestCMQTTInterface : public QObject {
@@ -54,10 +93,14 @@ private slots:
     void credentials_data();
     void credentials();
     void unreachableBrokerIsRetriedWithoutBusyLoop();
+    void silentBrokerTimesOut();
+    void stopFromACommandSlot();
     void stateIsPublishedOnlyWhenChanged();
     void clearStateEmptiesEveryStateTopic();
     void brokerRestartRepublishesStatusAndState();
     void commandsAreHandedOnAndRepliesGoOut();
+    void tlsChecksTheBrokerCertificate_data();
+    void tlsChecksTheBrokerCertificate();
     void brokerThatStopsReadingDropsMeteringNotState();
     void invalidSettingsFailWithoutRetry_data();
     void invalidSettingsFailWithoutRetry();
@@ -201,6 +244,35 @@ void TestCMQTTInterface::unreachableBrokerIsRetriedWithoutBusyLoop()
     QCOMPARE(mqtt->reason(), QString());
 }
 
+void TestCMQTTInterface::silentBrokerTimesOut()
+{
+    // Takes the connection but never answers it.
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+    mqtt->set_settings(settings_for(silent.serverPort()));
+    mqtt->set_connect_timeout(300);
+    QSignalSpy changes(mqtt.get(), &CMQTTInterface::state_changed);
+    mqtt->start();
+    QTRY_COMPARE_WITH_TIMEOUT(mqtt->state(), State::Failed, 5000);
+    QCOMPARE(mqtt->reason(), QStringLiteral("broker unreachable: no answer within 0.3 s"));
+    QCOMPARE(states(changes), (QList<State>{State::Connecting, State::Failed}));
+}
+
+void TestCMQTTInterface::stopFromACommandSlot()
+{
+    connect_mqtt();
+    // The signal comes while the client library has just read the message; stopping there must be safe.
+    connect(mqtt.get(), &CMQTTInterface::command_received, this, [this] { mqtt->stop(); });
+    Probe client(broker->port(), prefix + "/status");
+    client.publish(prefix + "/command", "first");
+    client.publish(prefix + "/command", "second");
+    QVERIFY(client.wait_for([&] { return client.last.value(prefix + "/status") == "offline"; }));
+    QCOMPARE(mqtt->state(), State::Disconnected);
+    // Nothing comes back by itself.
+    QTest::qWait(1200);
+    QCOMPARE(mqtt->state(), State::Disconnected);
+}
+
 void TestCMQTTInterface::stateIsPublishedOnlyWhenChanged()
 {
     connect_mqtt();
@@ -292,6 +364,49 @@ void TestCMQTTInterface::commandsAreHandedOnAndRepliesGoOut()
     QCOMPARE(client.messages[0].payload, QByteArray(R"(re: {"msg":"get_all","data":"","id":7})"));
     QCOMPARE(client.messages[0].retained, false);
     QCOMPARE(client.messages[1].payload, QByteArray("re: "));
+}
+
+void TestCMQTTInterface::tlsChecksTheBrokerCertificate_data()
+{
+    QTest::addColumn<QString>("authorities");
+    QTest::addColumn<State>("state");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("trusted") << "trusted" << State::Connected << QString();
+    QTest::newRow("signed by another authority")
+        << "untrusted" << State::Failed << "broker unreachable: TLS handshake failed";
+}
+
+void TestCMQTTInterface::tlsChecksTheBrokerCertificate()
+{
+    QFETCH(QString, authorities);
+    QFETCH(State, state);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    QVERIFY(make_certificates(dir.path()));
+    mqtt.reset();
+    broker = std::make_unique<Broker>(dir.filePath("server.crt"), dir.filePath("server.key"));
+    QVERIFY2(broker->start(), qPrintable(broker->log()));
+    mqtt = std::make_unique<CMQTTInterface>(nullptr);
+    korvel::mqtt::Settings s = settings_for(broker->port());
+    s.tls = true;
+    s.ca_path = dir.filePath(authorities);
+    mqtt->set_settings(s);
+    mqtt->start();
+    QTRY_VERIFY_WITH_TIMEOUT(mqtt->state() == State::Connected || mqtt->state() == State::Failed, 10000);
+    QCOMPARE(mqtt->state(), state);
+    QCOMPARE(mqtt->reason(), reason);
+    if (state != State::Connected)
+        return;
+    // The encrypted connection carries messages both ways.
+    QSignalSpy commands(mqtt.get(), &CMQTTInterface::command_received);
+    mqtt->set_status("connected");
+    Probe client(broker->port(), prefix + "/#", dir.filePath("ca.crt"));
+    QVERIFY(client.ready());
+    QVERIFY(client.wait_for([&] { return client.retained.value(prefix + "/status") == "connected"; }));
+    client.publish(prefix + "/command", "ping");
+    QVERIFY(client.wait_for([&] { return commands.size() == 1; }));
+    QCOMPARE(commands[0].at(0).toByteArray(), QByteArray("ping"));
 }
 
 void TestCMQTTInterface::brokerThatStopsReadingDropsMeteringNotState()
