@@ -116,26 +116,22 @@ void CMQTTInterface::start()
 
     const QString status_topic = topic(QStringLiteral("status"));
     if (config.host.trimmed().isEmpty()) {
-        link_failed(QStringLiteral("invalid settings: no broker host"));
-        retry_timer->stop(); // retrying cannot help
+        give_up(QStringLiteral("invalid settings: no broker host"));
         return;
     }
     if (config.effective_port() > 65535) {
-        link_failed(QStringLiteral("invalid settings: port %1").arg(config.effective_port()));
-        retry_timer->stop();
+        give_up(QStringLiteral("invalid settings: port %1").arg(config.effective_port()));
         return;
     }
     // A prefix with wildcards could be subscribed to but never published to.
     if (!valid_publish_topic(status_topic)) {
-        link_failed(QStringLiteral("invalid settings: topic prefix \"%1\"").arg(prefix()));
-        retry_timer->stop();
+        give_up(QStringLiteral("invalid settings: topic prefix \"%1\"").arg(prefix()));
         return;
     }
 
     client = mosquitto_new(config.effective_client_id().toUtf8().constData(), true, this);
     if (!client) {
-        link_failed(QStringLiteral("invalid settings: client id \"%1\"").arg(config.effective_client_id()));
-        retry_timer->stop();
+        give_up(QStringLiteral("invalid settings: client id \"%1\"").arg(config.effective_client_id()));
         return;
     }
     mosquitto_connect_callback_set(client, &CMQTTInterface::on_connect_cb);
@@ -149,8 +145,7 @@ void CMQTTInterface::start()
         const int rc =
             mosquitto_tls_set(client, nullptr, config.ca_path.toLocal8Bit().constData(), nullptr, nullptr, nullptr);
         if (rc != MOSQ_ERR_SUCCESS) {
-            link_failed(QStringLiteral("invalid settings: TLS: %1").arg(library_error_text(rc, errno)));
-            retry_timer->stop();
+            give_up(QStringLiteral("invalid settings: TLS: %1").arg(library_error_text(rc, errno)));
             return;
         }
     }
@@ -304,6 +299,12 @@ void CMQTTInterface::link_failed(const QString &why)
     set_state(State::Failed, why);
     retry_timer->start(retry_delay_ms(failures_in_row));
     ++failures_in_row;
+}
+
+void CMQTTInterface::give_up(const QString &why)
+{
+    link_failed(why);
+    retry_timer->stop(); // the same settings would fail the same way
 }
 
 void CMQTTInterface::set_state(State s, const QString &why)

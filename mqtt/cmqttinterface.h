@@ -104,6 +104,8 @@ private:
     // Acts on what the library's callbacks noted and on the result of the library call that ran them.
     void after_library_call(int rc, int saved_errno);
     void link_failed(const QString &why);
+    // Fails for settings that cannot work: no retry until they change.
+    void give_up(const QString &why);
     void on_broker_accepted();
     void set_state(State s, const QString &why);
     void sync_socket();

@@ -1,22 +1,15 @@
 #pragma once
 
+#include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 
 // A Mosquitto broker of its own for one test, on a free loopback port, with a configuration written into a
-// temporary directory: anonymous clients, or only the one user of a password file.
+// temporary directory: anonymous clients by default, or what `options` say for the listener.
 class Broker {
 public:
-    struct Account {
-        QString user;
-        QString password;
-    };
-
-    Broker();
-    explicit Broker(const Account &only_user);
-    // A TLS listener with the given PEM certificate and key files.
-    Broker(const QString &certificate, const QString &key);
+    explicit Broker(const QByteArray &options = "allow_anonymous true\n");
     ~Broker();
 
     // Starts the broker and waits until it accepts connections; the port stays the same across restarts.
@@ -30,10 +23,7 @@ public:
     QString log();
 
 private:
-    bool write_config(const Account *account, const QByteArray &listener_options = {});
-
     QTemporaryDir dir;
     QProcess process;
     quint16 listen_port = 0;
-    bool configured = false;
 };

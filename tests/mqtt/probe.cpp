@@ -5,7 +5,8 @@
 
 #include <mosquitto.h>
 
-Probe::Probe(quint16 port, const QString &filter, const QString &tls_authority)
+Probe::Probe(quint16 port, const QString &filter, const QString &tls_authority, const QString &user,
+             const QString &password)
 {
     mosquitto_lib_init();
     client = mosquitto_new(nullptr, true, this);
@@ -20,6 +21,8 @@ Probe::Probe(quint16 port, const QString &filter, const QString &tls_authority)
     });
     mosquitto_subscribe_callback_set(
         client, [](mosquitto *, void *self, int, int, const int *) { static_cast<Probe *>(self)->subscribed = true; });
+    if (!user.isEmpty())
+        mosquitto_username_pw_set(client, user.toUtf8().constData(), password.toUtf8().constData());
     if (!tls_authority.isEmpty())
         mosquitto_tls_set(client, tls_authority.toLocal8Bit().constData(), nullptr, nullptr, nullptr, nullptr);
     if (mosquitto_connect(client, "127.0.0.1", port, 60) != MOSQ_ERR_SUCCESS)

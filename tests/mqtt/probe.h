@@ -19,8 +19,9 @@ public:
         bool retained;
     };
 
-    // With a certificate authority file, over TLS to 127.0.0.1.
-    Probe(quint16 port, const QString &filter, const QString &tls_authority = {});
+    // With a certificate authority file, over TLS to 127.0.0.1; with a user name, logged in.
+    Probe(quint16 port, const QString &filter, const QString &tls_authority = {}, const QString &user = {},
+          const QString &password = {});
     ~Probe();
 
     bool ready() const { return subscribed; }
