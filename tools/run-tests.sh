@@ -4,7 +4,8 @@
 #   2. the same tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   3. the libFuzzer targets for a bounded time with a fixed seed;
 #   4. a short soak of the emulated application;
-#   5. the Debian packages, built, installed, run and purged as a user would (tools/test-package.sh).
+#   5. the UDP bridge under a flood of forged senders (tools/hostile-network.sh);
+#   6. the Debian packages, built, installed, run and purged as a user would (tools/test-package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=$(nproc)

@@ -1,0 +1,32 @@
+// Defaults of the broker settings that depend on the machine.
+#include "mqtt/mqttsettings.h"
+
+#include <QSysInfo>
+
+namespace korvel::mqtt {
+
+QString Settings::effective_prefix() const
+{
+    QString p = prefix.trimmed();
+    // A trailing slash would put an empty level into every topic.
+    while (p.endsWith(QLatin1Char('/')))
+        p.chop(1);
+    return p.isEmpty() ? default_prefix() : p;
+}
+
+QString Settings::effective_client_id() const
+{
+    return client_id.isEmpty() ? default_client_id() : client_id;
+}
+
+QString Settings::default_prefix()
+{
+    return QStringLiteral("korvel/") + QSysInfo::machineHostName();
+}
+
+QString Settings::default_client_id()
+{
+    return QStringLiteral("korvel-") + QSysInfo::machineHostName();
+}
+
+} // namespace korvel::mqtt

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+
+namespace korvel::mqtt {
+
+// Where and how the bridge reaches its MQTT broker.
+struct Settings {
+    QString host;
+    // 0 picks the usual port for the transport: plain_port, or tls_port with TLS.
+    int port = 0;
+    bool tls = false;
+    // Directory of trusted certificate authorities for TLS: the system's by default.
+    QString ca_path = QStringLiteral("/etc/ssl/certs");
+    QString user;
+    QString password;
+    // Every topic of this bridge lies below it; empty picks default_prefix().
+    QString prefix;
+    // Empty picks default_client_id().
+    QString client_id;
+
+    static constexpr int plain_port = 1883;
+    static constexpr int tls_port = 8883;
+
+    int effective_port() const { return port > 0 ? port : (tls ? tls_port : plain_port); }
+    QString effective_prefix() const;
+    QString effective_client_id() const;
+
+    // "korvel/" and this machine's host name, so bridges of a facility do not meet on one broker.
+    static QString default_prefix();
+    static QString default_client_id();
+};
+
+} // namespace korvel::mqtt

@@ -1,0 +1,466 @@
+#include "broker.h"
+#include "probe.h"
+
+#include "console/ckorvel.h"
+#include "emulator/emulateddevice.h"
+#include "mqtt/cmqttinterface.h"
+#include "mqtt/cmqttlinkstatus.h"
+#include "usb/cusbhid.h"
+#include "usb/usbids.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+
+using emulator::EmulatedDevice;
+using State = CMQTTInterface::State;
+using Retained = QMap<QString, QByteArray>;
+
+namespace {
+
+const QString prefix = QStringLiteral("studio/test");
+const QString status_topic = prefix + "/status";
+
+korvel::mqtt::Settings settings_for(quint16 port)
+{
+    korvel::mqtt::Settings s;
+    s.host = QStringLiteral("127.0.0.1");
+    s.port = port;
+    s.prefix = prefix + '/'; // the trailing slash is not a level of its own
+    s.client_id = QStringLiteral("korvel-test");
+    return s;
+}
+
+QList<State> states(const QSignalSpy &spy)
+{
+    QList<State> out;
+    for (const QList<QVariant> &args : spy)
+        out << args.at(0).value<State>();
+    return out;
+}
+
+bool run(const QString &program, const QStringList &args)
+{
+    QProcess p;
+    p.start(program, args);
+    return p.waitForFinished() && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+}
+
+// In dir: an authority "ca" and a broker certificate for 127.0.0.1 signed by it, an unrelated authority
+// "other", and each authority's certificate alone, hashed for lookup, in dir/ca and dir/other.
+bool make_certificates(const QString &dir)
+{
+    const QStringList ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
+    QFile ext(dir + "/ext.cnf");
+    if (!ext.open(QIODevice::WriteOnly) || ext.write("subjectAltName=IP:127.0.0.1\n") < 0)
+        return false;
+    ext.close();
+    for (const QString name : {"ca", "other"}) {
+        if (!run("openssl", QStringList{"req", "-x509"} + ec +
+                                QStringList{"-days", "1", "-subj", "/CN=" + name, "-keyout", dir + "/" + name + ".key",
+                                            "-out", dir + "/" + name + ".crt"}) ||
+            !QDir().mkpath(dir + "/" + name) ||
+            !QFile::copy(dir + "/" + name + ".crt", dir + "/" + name + "/" + name + ".crt") ||
+            !run("openssl", {"rehash", dir + "/" + name}))
+            return false;
+    }
+    return run("openssl",
+               QStringList{"req"} + ec +
+                   QStringList{"-subj", "/CN=broker", "-keyout", dir + "/server.key", "-out", dir + "/server.csr"}) &&
+           run("openssl",
+               {"x509", "-req", "-in", dir + "/server.csr", "-CA", dir + "/ca.crt", "-CAkey", dir + "/ca.key",
+                "-CAcreateserial", "-days", "1", "-extfile", dir + "/ext.cnf", "-out", dir + "/server.crt"});
+}
+
+} // namespace
+
+class TestCMQTTInterface : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void connectionOutcome_data();
+    void connectionOutcome();
+    void stopLeavesStatusOffline();
+    void killedProcessLeavesStatusOffline();
+    void stopFromACommandSlot();
+    void stateIsPublishedOnlyWhenChanged();
+    void clearStateEmptiesEveryStateTopic();
+    void brokerRestartRepublishesStatusAndState();
+    void commandsAreHandedOnAndRepliesGoOut();
+    void brokerThatStopsReadingDropsMeteringNotState();
+    void stateKeysMustBeOneLevel_data();
+    void stateKeysMustBeOneLevel();
+    void statusFollowsTheUsbLink();
+
+private:
+    // Starts the interface on the test's broker and waits until it is connected.
+    void connect_mqtt();
+
+    std::unique_ptr<Broker> broker;
+    std::unique_ptr<CMQTTInterface> mqtt;
+};
+
+void TestCMQTTInterface::init()
+{
+    broker = std::make_unique<Broker>();
+    QVERIFY2(broker->start(), qPrintable(broker->log()));
+    mqtt = std::make_unique<CMQTTInterface>(nullptr);
+    mqtt->set_settings(settings_for(broker->port()));
+}
+
+void TestCMQTTInterface::cleanup()
+{
+    mqtt.reset();
+    broker.reset();
+}
+
+void TestCMQTTInterface::connect_mqtt()
+{
+    mqtt->start();
+    QTRY_COMPARE_WITH_TIMEOUT(mqtt->state(), State::Connected, 10000);
+}
+
+void TestCMQTTInterface::connectionOutcome_data()
+{
+    QTest::addColumn<QString>("broker_kind");
+    QTest::addColumn<QString>("user");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("authority");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("topic_prefix");
+    QTest::addColumn<State>("state");
+    QTest::addColumn<QString>("reason");
+
+    const QString ip = "127.0.0.1";
+    const QString refused = "connection refused: not authorised";
+    const State up = State::Connected;
+    const State failed = State::Failed;
+    QTest::newRow("anonymous") << "open"
+                               << ""
+                               << ""
+                               << "" << ip << prefix << up << "";
+    QTest::newRow("right password") << "accounts"
+                                    << "studio1"
+                                    << "s3cret"
+                                    << "" << ip << prefix << up << "";
+    QTest::newRow("wrong password") << "accounts"
+                                    << "studio1"
+                                    << "secret"
+                                    << "" << ip << prefix << failed << refused;
+    QTest::newRow("unknown user") << "accounts"
+                                  << "studio2"
+                                  << "s3cret"
+                                  << "" << ip << prefix << failed << refused;
+    QTest::newRow("no user") << "accounts"
+                             << ""
+                             << ""
+                             << "" << ip << prefix << failed << refused;
+    QTest::newRow("TLS, trusted") << "tls"
+                                  << ""
+                                  << ""
+                                  << "ca" << ip << prefix << up << "";
+    QTest::newRow("TLS, other authority")
+        << "tls"
+        << ""
+        << ""
+        << "other" << ip << prefix << failed << "broker unreachable: TLS handshake failed";
+    QTest::newRow("nothing listening") << "none"
+                                       << ""
+                                       << ""
+                                       << "" << ip << prefix << failed << "broker unreachable: connection refused";
+    QTest::newRow("never answers") << "silent"
+                                   << ""
+                                   << ""
+                                   << "" << ip << prefix << failed << "broker unreachable: no answer within 0.3 s";
+    QTest::newRow("wildcard in prefix") << "open"
+                                        << ""
+                                        << ""
+                                        << "" << ip << "studio/+/a" << failed
+                                        << R"(invalid settings: topic prefix "studio/+/a")";
+    QTest::newRow("prefix a wildcard") << "open"
+                                       << ""
+                                       << ""
+                                       << "" << ip << "#" << failed << R"(invalid settings: topic prefix "#")";
+    QTest::newRow("no host") << "open"
+                             << ""
+                             << ""
+                             << ""
+                             << " " << prefix << failed << "invalid settings: no broker host";
+}
+
+void TestCMQTTInterface::connectionOutcome()
+{
+    QFETCH(QString, broker_kind);
+    QFETCH(QString, user);
+    QFETCH(QString, password);
+    QFETCH(QString, authority);
+    QFETCH(QString, host);
+    QFETCH(QString, topic_prefix);
+    QFETCH(State, state);
+    QFETCH(QString, reason);
+
+    QTemporaryDir dir;
+    QByteArray options = "allow_anonymous true\n";
+    if (broker_kind == "accounts") {
+        QVERIFY(run("mosquitto_passwd", {"-c", "-b", dir.filePath("passwords"), "studio1", "s3cret"}));
+        options = "allow_anonymous false\npassword_file " + dir.filePath("passwords").toUtf8() + "\n";
+    } else if (broker_kind == "tls") {
+        QVERIFY(make_certificates(dir.path()));
+        options += "certfile " + dir.filePath("server.crt").toUtf8() + "\nkeyfile " +
+                   dir.filePath("server.key").toUtf8() + "\n";
+    }
+    broker = std::make_unique<Broker>(options);
+    QTcpServer silent; // takes the connection but never answers it
+    quint16 port = broker->port();
+    if (broker_kind == "silent") {
+        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
+        port = silent.serverPort();
+    } else if (broker_kind != "none") {
+        QVERIFY2(broker->start(), qPrintable(broker->log()));
+    }
+
+    korvel::mqtt::Settings s = settings_for(port);
+    s.user = user;
+    s.password = password;
+    s.tls = !authority.isEmpty();
+    s.ca_path = dir.filePath(authority);
+    s.host = host;
+    s.prefix = topic_prefix;
+    mqtt->set_settings(s);
+    mqtt->set_connect_timeout(300);
+    mqtt->set_status("connected");
+    QSignalSpy changes(mqtt.get(), &CMQTTInterface::state_changed);
+    mqtt->start();
+    QTRY_VERIFY_WITH_TIMEOUT(mqtt->state() == State::Connected || mqtt->state() == State::Failed, 10000);
+    QCOMPARE(mqtt->state(), state);
+    QCOMPARE(mqtt->reason(), reason);
+    QCOMPARE(changes.last().at(1).toString(), reason);
+
+    if (state == State::Connected) {
+        QCOMPARE(states(changes), (QList<State>{State::Connecting, State::Connected}));
+        Probe late(broker->port(), prefix + "/#", s.tls ? dir.filePath("ca.crt") : QString(), user, password);
+        QVERIFY(late.wait_for([&] { return !late.retained.isEmpty(); }));
+        QCOMPARE(late.retained, (Retained{{status_topic, "connected"}}));
+        return;
+    }
+    // Invalid settings are not tried at all, nor again; anything else is retried after a second, not before.
+    const bool invalid = reason.startsWith("invalid settings");
+    QTest::qWait(700);
+    const QList<State> tried{State::Connecting, State::Failed};
+    QCOMPARE(states(changes), invalid ? QList<State>{State::Failed} : tried);
+    if (invalid) {
+        QTest::qWait(700);
+        QCOMPARE(changes.size(), 1);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(changes.size(), 4, 2000);
+        QCOMPARE(states(changes).mid(2), (QList<State>{State::Connecting, State::Failed}));
+    }
+    if (broker_kind == "none") {
+        // Once the broker is there, a later retry gets through by itself.
+        QVERIFY(broker->start());
+        QTRY_COMPARE_WITH_TIMEOUT(mqtt->state(), State::Connected, 10000);
+        QCOMPARE(mqtt->reason(), QString());
+    }
+}
+
+void TestCMQTTInterface::stopLeavesStatusOffline()
+{
+    connect_mqtt();
+    Probe watcher(broker->port(), status_topic);
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "disconnected"; }));
+    mqtt->stop();
+    QCOMPARE(mqtt->state(), State::Disconnected);
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "offline"; }));
+    Probe late(broker->port(), status_topic);
+    QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, "offline"}}; }));
+}
+
+void TestCMQTTInterface::killedProcessLeavesStatusOffline()
+{
+    Probe watcher(broker->port(), status_topic);
+    QProcess helper;
+    helper.start(KORVEL_MQTT_STATUS_HELPER, {"127.0.0.1", QString::number(broker->port()), prefix});
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "connected"; }));
+    helper.kill(); // no chance to say goodbye: the broker's last will speaks for it
+    QVERIFY(helper.waitForFinished());
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "offline"; }));
+    Probe late(broker->port(), status_topic);
+    QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, "offline"}}; }));
+}
+
+void TestCMQTTInterface::stopFromACommandSlot()
+{
+    connect_mqtt();
+    // The signal follows the library's reading of the message; stopping there must be safe.
+    connect(mqtt.get(), &CMQTTInterface::command_received, this, [this] { mqtt->stop(); });
+    Probe client(broker->port(), status_topic);
+    client.publish(prefix + "/command", "first");
+    client.publish(prefix + "/command", "second");
+    QVERIFY(client.wait_for([&] { return client.last.value(status_topic) == "offline"; }));
+    QTest::qWait(1200); // nothing comes back by itself
+    QCOMPARE(mqtt->state(), State::Disconnected);
+}
+
+void TestCMQTTInterface::stateIsPublishedOnlyWhenChanged()
+{
+    connect_mqtt();
+    Probe watcher(broker->port(), prefix + "/state/#");
+    for (const auto &[key, json] : {std::pair{"on", R"({"1":"on"})"},
+                                    {"on", R"({"1":"on"})"},
+                                    {"on", R"({"1":"off"})"},
+                                    {"cue", R"({"1":"off"})"}})
+        QVERIFY(mqtt->publishState(key, json));
+    QVERIFY(watcher.wait_for([&] { return watcher.messages.size() == 3; }));
+    QVERIFY(!watcher.wait_for([&] { return watcher.messages.size() > 3; }, 300));
+    QCOMPARE(watcher.messages[0].payload, QByteArray(R"({"1":"on"})"));
+    QCOMPARE(watcher.messages[1].payload, QByteArray(R"({"1":"off"})"));
+    QCOMPARE(watcher.messages[2].topic, prefix + "/state/cue");
+}
+
+void TestCMQTTInterface::clearStateEmptiesEveryStateTopic()
+{
+    connect_mqtt();
+    mqtt->publishState("on", "1");
+    mqtt->publishState("fader", "2");
+    Probe watcher(broker->port(), prefix + "/state/#");
+    QVERIFY(watcher.wait_for([&] { return watcher.retained.size() == 2; }));
+
+    mqtt->clearState();
+    QVERIFY(mqtt->state_cache().isEmpty());
+    QVERIFY(watcher.wait_for([&] { return watcher.messages.size() == 4; }));
+    QCOMPARE(watcher.last, (Retained{{prefix + "/state/on", ""}, {prefix + "/state/fader", ""}}));
+    Probe late(broker->port(), prefix + "/#");
+    QVERIFY(late.wait_for([&] { return !late.retained.isEmpty(); }));
+    QCOMPARE(late.retained.keys(), QStringList{status_topic});
+    // A value equal to the one before the clear is news again.
+    mqtt->publishState("on", "1");
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(prefix + "/state/on") == "1"; }));
+}
+
+void TestCMQTTInterface::brokerRestartRepublishesStatusAndState()
+{
+    QSignalSpy up(mqtt.get(), &CMQTTInterface::broker_connected);
+    mqtt->set_status("connected");
+    connect_mqtt();
+    mqtt->publishState("on", "[1]");
+    mqtt->publishState("fader", "[3]");
+
+    broker->stop(); // no persistence: the restarted broker has no retained messages
+    QTRY_COMPARE(mqtt->state(), State::Failed);
+    QCOMPARE(mqtt->reason(), QStringLiteral("connection lost"));
+    mqtt->publishState("fader", "[4]"); // a change while the broker is away reaches it after the reconnect
+    QVERIFY(broker->start());
+    QTRY_COMPARE_WITH_TIMEOUT(up.size(), 2, 10000);
+
+    Probe late(broker->port(), prefix + "/#");
+    const Retained expected{
+        {status_topic, "connected"}, {prefix + "/state/on", "[1]"}, {prefix + "/state/fader", "[4]"}};
+    QVERIFY(late.wait_for([&] { return late.retained.size() == expected.size(); }));
+    QCOMPARE(late.retained, expected);
+}
+
+void TestCMQTTInterface::commandsAreHandedOnAndRepliesGoOut()
+{
+    connect_mqtt();
+    QSignalSpy commands(mqtt.get(), &CMQTTInterface::command_received);
+    connect(mqtt.get(), &CMQTTInterface::command_received, this,
+            [this](const QByteArray &payload) { mqtt->reply("re: " + payload); });
+    Probe client(broker->port(), prefix + "/reply");
+    // Only PREFIX/command itself is a command; neighbours and sub-topics are not. An empty one is handed on too.
+    for (const auto &[sub, payload] :
+         {std::pair{"/commands", "a"}, {"/command/x", "b"}, {"/command", "c"}, {"/command", ""}})
+        client.publish(prefix + sub, payload);
+    QVERIFY(client.wait_for([&] { return client.messages.size() == 2; }));
+    QCOMPARE(commands.size(), 2);
+    QCOMPARE(commands[0].at(0).toByteArray(), QByteArray("c"));
+    QCOMPARE(commands[1].at(0).toByteArray(), QByteArray());
+    QCOMPARE(client.messages[0].payload, QByteArray("re: c"));
+    QCOMPARE(client.messages[0].retained, false);
+    QCOMPARE(client.messages[1].payload, QByteArray("re: "));
+}
+
+void TestCMQTTInterface::brokerThatStopsReadingDropsMeteringNotState()
+{
+    connect_mqtt();
+    mqtt->publishState("on", "[1]");
+    Probe watcher(broker->port(), prefix + "/state/#");
+    QVERIFY(watcher.wait_for([&] { return watcher.retained.size() == 1; }));
+
+    broker->pause();
+    // Far more than the socket buffers and the queue hold together.
+    const QByteArray levels(4096, 'm');
+    const qsizetype budget = mqtt->outgoing().budget_bytes();
+    qsizetype most = 0;
+    for (int i = 0; i < 10000; ++i) {
+        if (i == 8000) {
+            QVERIFY(mqtt->publishState("on", "[2]"));
+            QVERIFY(mqtt->publishState("fader", "[3]"));
+        }
+        mqtt->publish(mqtt->topic("metering"), levels, false, 0);
+        most = std::max(most, mqtt->outgoing().bytes());
+        if (i % 500 == 0)
+            QCoreApplication::processEvents();
+    }
+    QVERIFY(mqtt->outgoing().dropped() > 0);
+    QVERIFY(most <= budget);
+    QCOMPARE(mqtt->state(), State::Connected);
+
+    broker->resume();
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(prefix + "/state/fader") == "[3]"; }, 20000));
+    QTRY_VERIFY(mqtt->outgoing().empty());
+    Probe late(broker->port(), prefix + "/state/#");
+    const Retained expected{{prefix + "/state/on", "[2]"}, {prefix + "/state/fader", "[3]"}};
+    QVERIFY(late.wait_for([&] { return late.retained == expected; }));
+}
+
+void TestCMQTTInterface::stateKeysMustBeOneLevel_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("plain") << "on_air" << true;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("two levels") << "on/1" << false;
+    QTest::newRow("wildcard") << "+" << false;
+    QTest::newRow("multi-level wildcard") << "#" << false;
+}
+
+void TestCMQTTInterface::stateKeysMustBeOneLevel()
+{
+    QFETCH(QString, key);
+    QFETCH(bool, accepted);
+    QCOMPARE(mqtt->publishState(key, "1"), accepted);
+    QCOMPARE(mqtt->state_cache().contains(key), accepted);
+}
+
+void TestCMQTTInterface::statusFollowsTheUsbLink()
+{
+    EmulatedDevice::instance().reset();
+    CUSBHID link(nullptr, korvel::usb::vendor_id, korvel::usb::product_id);
+    CKorvel console(&link, nullptr);
+    CMQTTLinkStatus status(&console, mqtt.get(), nullptr);
+    connect_mqtt();
+    Probe watcher(broker->port(), prefix + "/#");
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "disconnected"; }));
+
+    QCOMPARE(link.start(), 0);
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "connected"; }));
+    mqtt->publishState("on", "[1]");
+    QVERIFY(watcher.wait_for([&] { return watcher.last.contains(prefix + "/state/on"); }));
+    link.stop();
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "disconnected"; }));
+    QCOMPARE(watcher.last.value(prefix + "/state/on"), QByteArray());
+    Probe late(broker->port(), prefix + "/#");
+    QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, "disconnected"}}; }));
+}
+
+QTEST_GUILESS_MAIN(TestCMQTTInterface)
+#include "tst_cmqttinterface.moc"
