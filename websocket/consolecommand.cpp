@@ -32,8 +32,9 @@ Outcome read_field(const Command &command, const layout::Field &field, const QJs
 
 const Form *form_for(const Command &command, const QJsonValue &value)
 {
+    // An unused slot of the table has the type Undefined, which an absent value has too.
     for (const Form &form : command.forms) {
-        if (form.type == value.type())
+        if (form.count > 0 && form.type == value.type())
             return &form;
     }
     return nullptr;
