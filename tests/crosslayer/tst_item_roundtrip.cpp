@@ -6,6 +6,7 @@
 
 #include "app/mainwindow.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTest>
 
@@ -65,6 +66,8 @@ private slots:
             const QString command = QStringLiteral(R"({"msg": "%1", "data": %2})").arg(msg, data);
             QTest::newRow(name) << command << notification << announced << key << member << field << value;
         };
+        // The control LEDs are left out: the console echoes an LED command instead of reporting it, and an echo is
+        // not announced.
         // clang-format off
         row("on",                 "set_on", R"({"mod3": "on"})", "on_on", R"({"mod3": true})", "on", "mod3", "", "true");
         row("cue aux",            "set_cue", R"({"aux": "on"})", "on_cue", R"({"aux": true})", "cue", "aux", "", "true");
@@ -74,7 +77,6 @@ private slots:
         row("cough",              "set_studio_remote", R"({"mod1": {"cough": true}})", "on_cough", R"({"mod1": true})", "studio_remote", "mod1", "cough", "true");
         row("non-stop",           "set_non_stop", R"("on")", "on_non_stop", "true", "non_stop", "", "", "true");
         row("auto cue announcer", "set_auto_cue", R"({"announcer": "on"})", "on_auto_cue", R"({"announcer": true})", "auto_cue", "announcer", "", "true");
-        row("steady LED",         "set_ctrl_led", R"({"b2": "green"})", "on_ctrl_led", R"({"b2": "green"})", "ctrl_led", "b2", "", R"("green")");
         row("auto on",            "set_config_auto_on", R"({"mod1": true})", "on_config_auto_on", R"({"mod1": true})", "config_auto_on", "mod1", "", "true");
         row("auto off",           "set_config_auto_off", R"({"mod8": true})", "on_config_auto_off", R"({"mod8": true})", "config_auto_off", "mod8", "", "true");
         row("locked on",          "set_config_locked_on", R"({"mod4": true})", "on_config_locked_on", R"({"mod4": true})", "config_locked_on", "mod4", "", "true");
