@@ -186,6 +186,9 @@ namespace detail {
 constexpr bool catalogue_is_consistent()
 {
     for (const Item &row : catalogue) {
+        // One row per id: a second row of an id would be unreachable.
+        if (&item(row.id) != &row)
+            return false;
         if (row.fields.size() > std::size_t{layout::max_fields} || (row.packed && row.fields.size() < 2))
             return false;
         // A field without a name is the value itself: only where it is the item's one field.

@@ -49,7 +49,8 @@ public:
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = 1024 * 1024;
 
-    // State and configuration snapshots: each builder sets one key of data from the report cache.
+    // State and configuration snapshots: each builder sets one key of data from the report cache. A regular item's
+    // builder is one call into the catalogue; the others are in websocketinterface_snapshots.cpp.
     void get_states(QJsonObject &data);
     void get_config(QJsonObject &data);
     void get_firmware(QJsonObject &data);
@@ -105,6 +106,9 @@ public slots:
     void onNewConnection();
     void processTextMessage(QString message);
     void socketDisconnected();
+
+    // One notification per console event. A regular item's slot is one call into the catalogue; the control
+    // LEDs, the source selection and metering are in websocketinterface_notifications.cpp.
 
     void on_ctrl_led_event(int id, int color);
     void on_ctrl_led_blink_event(int id, int color_on, int color_off, int blink_speed);
