@@ -1,20 +1,57 @@
 #include "console/ckorvel.h"
 
+#include "console/items.h"
 #include "usb/cusbhid.h"
 
 #include <QDebug>
 
+#include <iterator>
+
 namespace {
-// Request type bytes sent on every open, in this order: firmware, LEDs and keys, the configuration tables,
-// the states, then comm, cough and voice track.
-constexpr unsigned char startup_requests[] = {
-    0x41, 0x42, 0x43, 0x44,                                                                   //
-    0x51, 0x52, 0x53, 0x54, 0x55, 0x56, 0x57, 0x58, 0x59, 0x5A, 0x5B, 0x5C, 0x5D, 0x5E, 0x5F, //
-    0x71, 0x72, 0x73,                                                                         //
-    0x60, 0x61, 0x62, 0x63, 0x64, 0x65, 0x66, 0x67, 0x68, 0x69, 0x6A, 0x6B, 0x6C,             //
-    0x4B, 0x4C, 0x4D,                                                                         //
+using R = korvel::ReportId;
+// Asked for on every open, in this order: firmware, LEDs and keys, the configuration tables, the states, then
+// comm, cough and voice track. Phone ringing and the VoIP connection are not asked for.
+constexpr R startup_requests[] = {
+    R::firmware,
+    R::ctrl_led,
+    R::ctrl_led_blink,
+    R::ctrl_key,
+    R::config_auto_on,
+    R::config_cue_reset,
+    R::config_on_air,
+    R::config_crm_mute,
+    R::config_crm_auto_cue_reset,
+    R::config_studio_remote,
+    R::config_cue_interlock,
+    R::config_gpo,
+    R::config_cue,
+    R::config_on,
+    R::config_fader_reserve,
+    R::config_silence_detection,
+    R::config_phantom,
+    R::config_mic_at_line,
+    R::config_auto_off,
+    R::config_locked_on,
+    R::config_pgm_auto_off,
+    R::config_mic_on,
+    R::on,
+    R::cue,
+    R::fader,
+    R::auto_cue,
+    R::source_select,
+    R::non_stop,
+    R::mic_on,
+    R::gpo,
+    R::on_air,
+    R::silence_detection,
+    R::module_active,
+    R::crm_mute,
+    R::track,
+    R::comm,
+    R::cough,
+    R::voicetrack,
 };
-static_assert(sizeof startup_requests == 38);
+static_assert(std::size(startup_requests) == 38);
 } // namespace
 
 CKorvel::CKorvel(CUSBHID *usb, QObject *parent)
@@ -29,8 +66,8 @@ CKorvel::CKorvel(CUSBHID *usb, QObject *parent)
 void CKorvel::on_connected()
 {
     qDebug().noquote() << "USB Connected!";
-    for (const unsigned char id : startup_requests)
-        request(id);
+    for (const R id : startup_requests)
+        request(korvel::type_byte(korvel::Message::request, id));
 }
 
 void CKorvel::on_disconnected()

@@ -10,8 +10,9 @@
 class CUSBHID;
 
 namespace korvel {
-// A configuration item that a read-modify-write command sets: its report and where its fields lie.
-struct ConfigItem;
+// The console's items (console/items.h).
+struct Item;
+enum class ReportId : quint8;
 } // namespace korvel
 
 // The console protocol object: encodes every command into its 10-byte output report, sends the start-up
@@ -80,6 +81,11 @@ public:
     void ctrl_led_blink(int id, int color_on, int color_off, int blink_speed);
     void config_silence_detection(int threshold, int interval, int interval_unit, int source, int enable);
 
+    // Sets an item of the catalogue: one report for an item of one field; the others are read-modify-write.
+    // fields: one value per field of the item, in its order; member is ignored for items without members.
+    void set(korvel::ReportId id, int member, const int *fields);
+    void set(korvel::ReportId id, int member, std::initializer_list<int> fields);
+
     // Asks for the state report of one id; id is the request type byte (0x40 plus the report id).
     void request(unsigned char id);
 
@@ -140,14 +146,14 @@ private:
     void send(unsigned char type, std::initializer_list<int> args);
     void send(unsigned char type, const int *args, int count);
 
-    void read_modify_write(const korvel::ConfigItem &item, int member, std::initializer_list<int> fields);
-    void write_item(const korvel::ConfigItem &item, int member, const int *fields);
+    void read_modify_write(const korvel::Item &item, int member, const int *fields);
+    void write_item(const korvel::Item &item, int member, const int *fields);
 
     // Replaces the cache entry of id with payload, reusing the entry's storage.
     void store(unsigned char id, QByteArrayView payload);
     // The LED colour or blink table, created zero-filled at its full size where missing or short.
     QByteArray &led_table(unsigned char id);
-    // An LED state report (announce) or echo (silent) of type 0xC2/0x82 or 0xC3/0x83.
+    // An LED state report (announce) or echo (silent) of the steady or the blinking LED item.
     void apply_led(unsigned char id, QByteArrayView payload, bool announce);
     void decode_metering(QByteArrayView payload);
 

@@ -1,7 +1,7 @@
 // Decoder: every input report into the report cache and typed events. Only changes are announced: each state
 // report is compared with the cached one of its id, so the first report of an id after the link opens is silent.
 #include "console/ckorvel.h"
-#include "console/reportlayout.h"
+#include "console/items.h"
 #include "console/valuelists.h"
 
 #include <array>
@@ -12,21 +12,24 @@
 
 namespace {
 namespace layout = korvel::layout;
+using korvel::Item;
+using korvel::ReportId;
 
-constexpr unsigned char led_colour_id = 0x02;
-constexpr unsigned char led_blink_id = 0x03;
-constexpr unsigned char metering_id = 0x30;
-
-constexpr int echo_message = 2;
-constexpr int state_message = 3;
+constexpr unsigned char led_colour_id = static_cast<unsigned char>(ReportId::ctrl_led);
+constexpr unsigned char led_blink_id = static_cast<unsigned char>(ReportId::ctrl_led_blink);
+constexpr unsigned char metering_id = static_cast<unsigned char>(ReportId::metering);
 
 // How the changes of one state item become events.
 enum class Announce {
-    changes,       // one field: every member whose field changed, with its new value
-    named_changes, // as changes, skipping the positions whose name is empty
-    fields,        // every member with a changed field: each field new if changed, else its marker
-    flags,         // as fields, for every member whose byte changed, even if only above its flag bits
+    changes, // one field: every named member whose field changed, with its new value
+    fields,  // every member with a changed field: each field new if changed, else its marker
+    flags,   // as fields, for every member whose byte changed, even if only above its flag bits
 };
+
+constexpr Announce announce_of(const Item &row)
+{
+    return row.fields.size() == 1 ? Announce::changes : row.packed ? Announce::flags : Announce::fields;
+}
 
 using EventArgs = std::array<int, 1 + layout::max_fields>;
 using Emitter = void (*)(CKorvel &, const EventArgs &);
@@ -51,89 +54,70 @@ void emit_event(CKorvel &console, const EventArgs &args)
 }
 
 struct StateItem {
-    unsigned char type;
+    const Item *item;
     Announce announce;
-    const QStringList *members; // nullptr: one item, announced without a member index
-    std::span<const layout::Field> fields;
     Emitter announce_event;
     int arity;
-    bool has_members; // members is set; known at compile time, unlike the pointer
 };
 
 template <auto Signal>
-constexpr StateItem item(unsigned char type, Announce announce, const QStringList &members,
-                         std::span<const layout::Field> fields)
+constexpr StateItem announces(ReportId id)
 {
-    return {type, announce, &members, fields, &emit_event<Signal>, SignalArity<decltype(Signal)>::value, true};
-}
-
-template <auto Signal>
-constexpr StateItem item(unsigned char type, Announce announce, std::span<const layout::Field> fields)
-{
-    return {type, announce, nullptr, fields, &emit_event<Signal>, SignalArity<decltype(Signal)>::value, false};
+    const Item &row = korvel::item(id);
+    return {&row, announce_of(row), &emit_event<Signal>, SignalArity<decltype(Signal)>::value};
 }
 
 using K = CKorvel;
-using A = Announce;
-using namespace korvel;
+using R = ReportId;
 
-// The state reports that announce changes. The LED reports (0xC2, 0xC3) and metering (0xF0) have handlers of
-// their own; every other id is only cached.
-// clang-format off
+// The signal of each item whose state report announces changes; members and fields come from the catalogue.
+// The LED reports and metering have handlers of their own; every other id is only cached.
 constexpr StateItem state_items[] = {
-    item<&K::ctrl_switch_event>              (0xC4, A::changes,       ctrl_key_names,    layout::bit_per_member),
-    item<&K::state_comm_event>               (0xCB, A::changes,       mic_module_names,  layout::byte_per_member),
-    item<&K::state_cough_event>              (0xCC, A::changes,       mic_module_names,  layout::byte_per_member),
-    item<&K::state_vt_event>                 (0xCD, A::named_changes, voicetrack_module_names,  layout::byte_per_member),
-    item<&K::config_auto_on_event>           (0xD1, A::changes,       module_names,      layout::byte_per_member),
-    item<&K::config_cue_reset_event>         (0xD2, A::flags,         module_names,      layout::cue_reset_fields),
-    item<&K::config_on_air_event>            (0xD3, A::flags,         module_names,      layout::on_air_fields),
-    item<&K::config_crm_mute_event>          (0xD4, A::changes,       mic_module_names,  layout::byte_per_member),
-    item<&K::config_crm_auto_cue_reset_event>(0xD5, A::changes,       mic_module_names,  layout::byte_per_member),
-    item<&K::config_studio_remote_event>     (0xD6, A::flags,         mic_module_names,  layout::studio_remote_fields),
-    item<&K::config_cue_interlock_event>     (0xD7, A::changes,                           layout::single_byte),
-    item<&K::config_gpo_event>               (0xD8, A::fields,        gpo_names,         layout::gpo_fields),
-    item<&K::config_cue_event>               (0xD9, A::fields,        cue_names,         layout::cue_colour_fields),
-    item<&K::config_on_event>                (0xDA, A::fields,        module_names,      layout::on_colour_fields),
-    item<&K::config_fader_reserve_event>     (0xDB, A::changes,       module_names,      layout::byte_per_member),
-    item<&K::config_silence_detection_event> (0xDC, A::fields,                            layout::silence_detection_fields),
-    item<&K::config_phantom_event>           (0xDD, A::changes,       mic_module_names,  layout::byte_per_member),
-    item<&K::config_mic_at_line_event>       (0xDE, A::changes,       mic_module_names,  layout::byte_per_member),
-    item<&K::config_auto_off_event>          (0xDF, A::changes,       module_names,      layout::byte_per_member),
-    item<&K::state_on_event>                 (0xE0, A::changes,       module_names,      layout::byte_per_member),
-    item<&K::state_cue_event>                (0xE1, A::changes,       cue_names,         layout::bit_per_member),
-    item<&K::state_fader_event>              (0xE2, A::changes,       module_names,      layout::byte_per_member),
-    item<&K::state_auto_cue_event>           (0xE3, A::changes,       auto_cue_names,    layout::byte_per_member),
-    item<&K::state_src_sel_event>            (0xE4, A::changes,       module_names,      layout::byte_per_member),
-    item<&K::state_non_stop_event>           (0xE5, A::changes,                           layout::single_byte),
-    item<&K::state_mic_on_event>             (0xE6, A::changes,                           layout::single_byte),
-    item<&K::state_gpo_event>                (0xE7, A::changes,       gpo_names,         layout::byte_per_member),
-    item<&K::state_on_air_event>             (0xE8, A::changes,       on_air_names,      layout::byte_per_member),
-    item<&K::state_silence_detection_event>  (0xE9, A::changes,                           layout::single_byte),
-    item<&K::state_module_event>             (0xEA, A::changes,       module_names,      layout::byte_per_member),
-    item<&K::state_crm_mute_event>           (0xEB, A::changes,                           layout::single_byte),
-    item<&K::state_track_event>              (0xEC, A::changes,       module_names,      layout::byte_per_member),
-    item<&K::state_phone_ringing_event>      (0xED, A::changes,                           layout::single_byte),
-    item<&K::state_connect_event>            (0xEE, A::changes,                           layout::single_byte),
-    item<&K::config_locked_on_event>         (0xF1, A::changes,       module_names,      layout::byte_per_member),
-    item<&K::config_pgm_auto_off_event>      (0xF2, A::flags,         module_names,      layout::pgm_auto_off_fields),
-    item<&K::config_mic_on_event>            (0xF3, A::changes,                           layout::single_byte),
+    announces<&K::ctrl_switch_event>(R::ctrl_key),
+    announces<&K::state_comm_event>(R::comm),
+    announces<&K::state_cough_event>(R::cough),
+    announces<&K::state_vt_event>(R::voicetrack),
+    announces<&K::config_auto_on_event>(R::config_auto_on),
+    announces<&K::config_cue_reset_event>(R::config_cue_reset),
+    announces<&K::config_on_air_event>(R::config_on_air),
+    announces<&K::config_crm_mute_event>(R::config_crm_mute),
+    announces<&K::config_crm_auto_cue_reset_event>(R::config_crm_auto_cue_reset),
+    announces<&K::config_studio_remote_event>(R::config_studio_remote),
+    announces<&K::config_cue_interlock_event>(R::config_cue_interlock),
+    announces<&K::config_gpo_event>(R::config_gpo),
+    announces<&K::config_cue_event>(R::config_cue),
+    announces<&K::config_on_event>(R::config_on),
+    announces<&K::config_fader_reserve_event>(R::config_fader_reserve),
+    announces<&K::config_silence_detection_event>(R::config_silence_detection),
+    announces<&K::config_phantom_event>(R::config_phantom),
+    announces<&K::config_mic_at_line_event>(R::config_mic_at_line),
+    announces<&K::config_auto_off_event>(R::config_auto_off),
+    announces<&K::state_on_event>(R::on),
+    announces<&K::state_cue_event>(R::cue),
+    announces<&K::state_fader_event>(R::fader),
+    announces<&K::state_auto_cue_event>(R::auto_cue),
+    announces<&K::state_src_sel_event>(R::source_select),
+    announces<&K::state_non_stop_event>(R::non_stop),
+    announces<&K::state_mic_on_event>(R::mic_on),
+    announces<&K::state_gpo_event>(R::gpo),
+    announces<&K::state_on_air_event>(R::on_air),
+    announces<&K::state_silence_detection_event>(R::silence_detection),
+    announces<&K::state_module_event>(R::module_active),
+    announces<&K::state_crm_mute_event>(R::crm_mute),
+    announces<&K::state_track_event>(R::track),
+    announces<&K::state_phone_ringing_event>(R::phone_ringing),
+    announces<&K::state_connect_event>(R::voip_connect),
+    announces<&K::config_locked_on_event>(R::config_locked_on),
+    announces<&K::config_pgm_auto_off_event>(R::config_pgm_auto_off),
+    announces<&K::config_mic_on_event>(R::config_mic_on),
 };
-// clang-format on
 
-constexpr bool is_one_field(Announce announce)
-{
-    return announce == Announce::changes || announce == Announce::named_changes;
-}
-
-// Every row's signal takes the member index (if any) and one argument per announced field.
+// Every row's signal takes the member index (if any) and one argument per field.
 constexpr bool rows_are_consistent()
 {
     for (const StateItem &row : state_items) {
-        const int fields = is_one_field(row.announce) ? 1 : static_cast<int>(row.fields.size());
-        if ((row.type >> 6) != state_message || row.arity != (row.has_members ? 1 : 0) + fields)
-            return false;
-        if (is_one_field(row.announce) && row.fields.size() != 1)
+        const int fields = static_cast<int>(row.item->fields.size());
+        if (fields == 0 || row.arity != (row.item->members ? 1 : 0) + fields)
             return false;
     }
     return true;
@@ -145,7 +129,7 @@ constexpr auto row_of_id = [] {
     std::array<qint8, 64> rows{};
     rows.fill(-1);
     for (std::size_t i = 0; i < std::size(state_items); ++i)
-        rows[state_items[i].type & 0x3F] = static_cast<qint8>(i);
+        rows[static_cast<quint8>(state_items[i].item->id)] = static_cast<qint8>(i);
     return rows;
 }();
 
@@ -159,11 +143,11 @@ bool same_bytes(QByteArrayView a, QByteArrayView b)
 bool member_event(const StateItem &row, int member, QByteArrayView old, QByteArrayView now, EventArgs &args)
 {
     int n = 0;
-    if (row.members)
+    if (row.item->members)
         args[n++] = member;
 
-    if (is_one_field(row.announce)) {
-        const layout::Field &field = row.fields.front();
+    if (row.announce == Announce::changes) {
+        const layout::Field &field = row.item->fields.front();
         const auto before = layout::read(field, old, member);
         const auto after = layout::read(field, now, member);
         if (!before || !after || *before == *after)
@@ -173,7 +157,7 @@ bool member_event(const StateItem &row, int member, QByteArrayView old, QByteArr
     }
 
     bool any_field = false;
-    for (const layout::Field &field : row.fields) {
+    for (const layout::Field &field : row.item->fields) {
         const auto before = layout::read(field, old, member);
         const auto after = layout::read(field, now, member);
         if (!before || !after)
@@ -183,7 +167,7 @@ bool member_event(const StateItem &row, int member, QByteArrayView old, QByteArr
         args[n++] = value;
     }
     if (row.announce == Announce::flags) {
-        const qsizetype byte = layout::locate(row.fields.front(), member).byte;
+        const qsizetype byte = layout::locate(row.item->fields.front(), member).byte;
         return old[byte] != now[byte];
     }
     // A silence threshold that changed to exactly 1 reads as unchanged: 1 is its marker.
@@ -202,17 +186,17 @@ void CKorvel::on_data_ready(QByteArray data)
 {
     // A report without a type byte reads as type 0, a command, and is ignored.
     const auto type = data.size() >= 2 ? static_cast<unsigned char>(data[1]) : 0;
-    const unsigned char id = type & 0x3F;
+    const auto id = static_cast<unsigned char>(korvel::id_of(type));
     const QByteArrayView payload = data.size() > 2 ? QByteArrayView(data).sliced(2) : QByteArrayView();
 
-    switch (type >> 6) {
-    case echo_message:
+    switch (korvel::message_of(type)) {
+    case korvel::Message::echo:
         if (id == led_colour_id || id == led_blink_id)
             apply_led(id, payload, false);
         else
             store(id, payload);
         return;
-    case state_message:
+    case korvel::Message::state:
         break;
     default:
         return;
@@ -236,7 +220,8 @@ void CKorvel::on_data_ready(QByteArray data)
         return;
     if (const int row = row_of_id[id]; row >= 0) {
         const StateItem &item = state_items[row];
-        const int count = item.members ? korvel::member_count(*item.members) : 1;
+        const QStringList *members = item.item->members;
+        const int count = members ? korvel::member_count(*members) : 1;
         const auto generation = cache_generation;
         {
             // Slots may read the cache during the events and must see the previous report; this copy keeps it
@@ -244,7 +229,8 @@ void CKorvel::on_data_ready(QByteArray data)
             const QByteArray old = *cached;
             // A slot that closes the link ends the report: nothing is announced after the close.
             for (int i = 0; i < count && generation == cache_generation; ++i) {
-                if (item.announce == Announce::named_changes && korvel::name_of(*item.members, i).isEmpty())
+                // Unnamed positions (the voice-track gap) have no function to announce.
+                if (members && korvel::name_of(*members, i).isEmpty())
                     continue;
                 EventArgs args{};
                 if (member_event(item, i, old, payload, args))
@@ -310,10 +296,10 @@ void CKorvel::apply_led(unsigned char id, QByteArrayView payload, bool announce)
             continue;
         }
 
-        std::array<int, std::size(layout::led_blink_fields)> fields{};
+        std::array<int, std::size(korvel::fields::led_blink)> fields{};
         bool changed = false;
         for (std::size_t k = 0; k < fields.size(); ++k) {
-            const layout::Field &field = layout::led_blink_fields[k];
+            const layout::Field &field = korvel::fields::led_blink[k];
             char &cell = blink[layout::locate(field, led).byte];
             const char value = payload[static_cast<qsizetype>(1 + k)];
             if (cell == value) {

@@ -1,92 +1,75 @@
 // Read-modify-write commands: fields the caller leaves out are filled from the console's last state report,
 // so a client can change one field of a configuration item without knowing the others.
 #include "console/ckorvel.h"
-#include "console/reportlayout.h"
-#include "console/valuelists.h"
+#include "console/items.h"
 
 #include <array>
-#include <span>
 
-struct korvel::ConfigItem {
-    unsigned char command;      // type byte of the report written
-    unsigned char cache_id;     // state report whose cached payload holds the current fields
-    const QStringList *members; // nullptr: a single item, written without a member byte
-    std::span<const korvel::layout::Field> fields;
-    bool packed; // the fields are flag bits of one argument byte, each at its bit in the state report
-};
-
-namespace {
+using R = korvel::ReportId;
 namespace layout = korvel::layout;
-using Item = korvel::ConfigItem;
-
-// clang-format off
-constexpr Item config_cue_item          {0x19, 0x19, &korvel::cue_names,                  layout::cue_colour_fields,        false};
-constexpr Item config_cue_reset_item    {0x12, 0x12, &korvel::module_names,               layout::cue_reset_fields,         true};
-constexpr Item config_gpo_item          {0x18, 0x18, &korvel::gpo_names,                  layout::gpo_fields,               false};
-constexpr Item config_on_item           {0x1A, 0x1A, &korvel::module_names,               layout::on_colour_fields,         false};
-constexpr Item config_pgm_auto_off_item {0x32, 0x32, &korvel::module_names,               layout::pgm_auto_off_fields,      true};
-constexpr Item config_on_air_item       {0x13, 0x13, &korvel::module_names,               layout::on_air_fields,            true};
-constexpr Item config_studio_remote_item{0x16, 0x16, &korvel::studio_remote_module_names, layout::studio_remote_fields,     true};
-constexpr Item ctrl_led_blink_item      {0x03, 0x03, &korvel::ctrl_key_names,             layout::led_blink_fields,         false};
-constexpr Item config_silence_item      {0x1C, 0x1C, nullptr,                             layout::silence_detection_fields, false};
-// clang-format on
-} // namespace
 
 void CKorvel::config_cue(int cue, int color_on, int color_off)
 {
-    read_modify_write(config_cue_item, cue, {color_on, color_off});
+    set(R::config_cue, cue, {color_on, color_off});
 }
-
 void CKorvel::config_cue_reset(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader,
                                int reset_by_on, int reset_by_fader_and_on)
 {
-    read_modify_write(config_cue_reset_item, mod,
-                      {enabled_by_line, enabled_by_mic_usb_voip, reset_by_fader, reset_by_on, reset_by_fader_and_on});
+    set(R::config_cue_reset, mod,
+        {enabled_by_line, enabled_by_mic_usb_voip, reset_by_fader, reset_by_on, reset_by_fader_and_on});
 }
-
 void CKorvel::config_gpo(int gpo, int trigger, int mode, int type, int time)
 {
-    read_modify_write(config_gpo_item, gpo, {trigger, mode, type, time});
+    set(R::config_gpo, gpo, {trigger, mode, type, time});
 }
-
 void CKorvel::config_on(int mod, int color_on, int color_on_and_fader, int color_off)
 {
-    read_modify_write(config_on_item, mod, {color_on, color_on_and_fader, color_off});
+    set(R::config_on, mod, {color_on, color_on_and_fader, color_off});
 }
-
 void CKorvel::config_pgm_auto_off(int mod, int enabled_by_line, int enabled_by_mic_usb_voip)
 {
-    read_modify_write(config_pgm_auto_off_item, mod, {enabled_by_line, enabled_by_mic_usb_voip});
+    set(R::config_pgm_auto_off, mod, {enabled_by_line, enabled_by_mic_usb_voip});
 }
-
 void CKorvel::config_on_air(int mod, int on_air1_enabled_by_line, int on_air1_enabled_by_mic_usb_voip,
                             int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip)
 {
-    read_modify_write(config_on_air_item, mod,
-                      {on_air1_enabled_by_line, on_air1_enabled_by_mic_usb_voip, on_air2_enabled_by_line,
-                       on_air2_enabled_by_mic_usb_voip});
+    set(R::config_on_air, mod,
+        {on_air1_enabled_by_line, on_air1_enabled_by_mic_usb_voip, on_air2_enabled_by_line,
+         on_air2_enabled_by_mic_usb_voip});
 }
-
 void CKorvel::config_studio_remote(int mod, int cough_enable, int comm_enable, int comm_private)
 {
-    read_modify_write(config_studio_remote_item, mod, {cough_enable, comm_enable, comm_private});
+    set(R::config_studio_remote, mod, {cough_enable, comm_enable, comm_private});
 }
-
 void CKorvel::ctrl_led_blink(int id, int color_on, int color_off, int blink_speed)
 {
-    read_modify_write(ctrl_led_blink_item, id, {color_on, color_off, blink_speed});
+    set(R::ctrl_led_blink, id, {color_on, color_off, blink_speed});
 }
-
 void CKorvel::config_silence_detection(int threshold, int interval, int interval_unit, int source, int enable)
 {
-    read_modify_write(config_silence_item, 0, {threshold, interval, interval_unit, source, enable});
+    set(R::config_silence_detection, 0, {threshold, interval, interval_unit, source, enable});
 }
 
-void CKorvel::read_modify_write(const korvel::ConfigItem &item, int member, std::initializer_list<int> fields)
+void CKorvel::set(korvel::ReportId id, int member, std::initializer_list<int> fields)
 {
-    Q_ASSERT(fields.size() == item.fields.size() && fields.size() <= std::size_t{layout::max_fields});
+    Q_ASSERT(fields.size() == korvel::item(id).fields.size());
+    set(id, member, fields.begin());
+}
+
+void CKorvel::set(korvel::ReportId id, int member, const int *fields)
+{
+    const korvel::Item *item = korvel::find_item(static_cast<unsigned char>(id));
+    if (!item)
+        return;
+    if (item->fields.size() == 1)
+        write_item(*item, member, fields);
+    else
+        read_modify_write(*item, member, fields);
+}
+
+void CKorvel::read_modify_write(const korvel::Item &item, int member, const int *args)
+{
     const int field_count = static_cast<int>(item.fields.size());
-    const int *args = fields.begin();
 
     int given = 0;
     for (int k = 0; k < field_count; ++k)
@@ -114,7 +97,7 @@ void CKorvel::read_modify_write(const korvel::ConfigItem &item, int member, std:
     }
 
     // A copy, not an inserting lookup: reading must not create entries.
-    const QByteArray cached = cache.value(item.cache_id);
+    const QByteArray cached = cache.value(static_cast<unsigned char>(item.id));
     for (int i = first; i <= last; ++i) {
         std::array<int, layout::max_fields> values{};
         bool complete = true;
@@ -133,7 +116,7 @@ void CKorvel::read_modify_write(const korvel::ConfigItem &item, int member, std:
     }
 }
 
-void CKorvel::write_item(const korvel::ConfigItem &item, int member, const int *fields)
+void CKorvel::write_item(const korvel::Item &item, int member, const int *fields)
 {
     std::array<int, 1 + layout::max_fields> args{};
     int count = 0;
@@ -149,5 +132,5 @@ void CKorvel::write_item(const korvel::ConfigItem &item, int member, const int *
         for (std::size_t k = 0; k < item.fields.size(); ++k)
             args[count++] = fields[k];
     }
-    send(item.command, args.data(), count);
+    send(korvel::type_byte(korvel::Message::command, item.id), args.data(), count);
 }

@@ -1,19 +1,35 @@
 #pragma once
 
+#include "console/valuelists.h"
+
 #include <QByteArrayView>
 #include <QtGlobal>
 
 #include <optional>
 
-// Where the fields of the console's state reports lie. The encoder reads them to fill in fields a command
-// leaves out; the decoder compares them to announce changes. One description serves both, so the two cannot
-// disagree about a layout.
+// One field of a console item: where it lies in the item's state report and what it means on the JSON side.
+// The encoder reads it to fill in fields a command leaves out, the decoder to announce changes, the snapshots
+// to report the cached state and the commands to check a client's value: one description serves them all.
 namespace korvel::layout {
 
-// One field of every member of an item. Members are packed `group` to a byte, each member owning 8 / group
-// bits; consecutive groups lie `stride` bytes apart, starting at `offset`. A stride of 0 describes an item
-// without members (one field at `offset`). The field is `mask` wide, `shift` bits into its member's bits.
+// What a field's value is to a client.
+enum class Kind : quint8 {
+    flag,          // a boolean: any non-zero value is true
+    word,          // a position in `words`
+    colour,        // a position in led_color_names
+    number,        // a number, unsigned in the report, min to max in a command
+    signed_number, // a number read from the report as a signed 8-bit value
+};
+
+// Members are packed `group` to a byte, each member owning 8 / group bits; consecutive groups lie `stride`
+// bytes apart, starting at `offset`. A stride of 0 describes an item without members (one field at `offset`).
+// The field is `mask` wide, `shift` bits into its member's bits.
 struct Field {
+    const char *name = nullptr; // member of a settings object; null: the value itself
+    Kind kind = Kind::flag;
+    const QStringList *words = nullptr; // Kind::word
+    int min = 0;                        // Kind::number and Kind::signed_number: the range a command accepts
+    int max = 0;
     quint8 offset = 0;
     quint8 stride = 1;
     quint8 group = 1;
@@ -21,8 +37,6 @@ struct Field {
     quint8 mask = 0xFF;
     // The value that means "not given" in a command and "unchanged" in an event.
     qint8 marker = -1;
-    // Announced as a signed 8-bit number (the silence threshold).
-    bool is_signed = false;
 };
 
 struct Location {
@@ -48,52 +62,52 @@ constexpr std::optional<int> read(const Field &field, QByteArrayView payload, in
 // The field's value as an event announces it.
 constexpr int announced(const Field &field, int bits)
 {
-    return field.is_signed ? static_cast<int>(static_cast<qint8>(bits)) : bits;
+    return field.kind == Kind::signed_number ? static_cast<int>(static_cast<qint8>(bits)) : bits;
 }
 
-constexpr Field byte_at(quint8 offset, quint8 stride)
+// The value list of a word or colour field; null for the others.
+inline const QStringList *words_of(const Field &field)
 {
-    return {offset, stride, 1, 0, 0xFF, -1, false};
+    return field.kind == Kind::colour ? &led_color_names : field.words;
 }
-constexpr Field flag(quint8 bit)
+
+// Field shapes. A member's own byte, or the one byte of an item without members:
+constexpr Field member_byte(Kind kind = Kind::flag, const QStringList *words = nullptr)
 {
-    return {0, 1, 1, bit, 1, -1, false};
+    return {.kind = kind, .words = words};
+}
+constexpr Field console_byte(quint8 offset = 0, Kind kind = Kind::flag, const QStringList *words = nullptr)
+{
+    return {.kind = kind, .words = words, .offset = offset, .stride = 0};
+}
+// Bit i % 8 of byte i / 8: a little-endian bit word, one bit per member.
+constexpr Field member_bit()
+{
+    return {.group = 8, .mask = 1};
+}
+// One flag bit of a member's byte.
+constexpr Field flag_bit(const char *name, quint8 bit)
+{
+    return {.name = name, .shift = bit, .mask = 1};
 }
 // A 2-bit colour code; `group` members share a byte.
-constexpr Field colour(quint8 offset, quint8 group, quint8 shift)
+constexpr Field colour(const char *name, quint8 offset, quint8 group, quint8 shift)
 {
-    return {offset, 1, group, shift, 3, -1, false};
+    return {.name = name, .kind = Kind::colour, .offset = offset, .group = group, .shift = shift, .mask = 3};
+}
+// Byte `offset` of every `stride`-byte record, one record per member.
+constexpr Field record_byte(const char *name, quint8 offset, quint8 stride, Kind kind,
+                            const QStringList *words = nullptr)
+{
+    return {.name = name, .kind = kind, .words = words, .offset = offset, .stride = stride};
 }
 
-// Simple items.
-inline constexpr Field byte_per_member[] = {byte_at(0, 1)};
-inline constexpr Field single_byte[] = {byte_at(0, 0)};
-// A little-endian bit word: member i is bit i % 8 of byte i / 8.
-inline constexpr Field bit_per_member[] = {{0, 1, 8, 0, 1, -1, false}};
-
-// Multi-field configuration items, fields in the order of the command's and the event's parameters.
-inline constexpr Field cue_reset_fields[] = {flag(0), flag(1), flag(2), flag(3), flag(4)};
-inline constexpr Field on_air_fields[] = {flag(0), flag(1), flag(2), flag(3)};
-inline constexpr Field studio_remote_fields[] = {flag(0), flag(1), flag(2)};
-inline constexpr Field pgm_auto_off_fields[] = {flag(0), flag(1)};
-// trigger, mode, type, time: four bytes per GPO.
-inline constexpr Field gpo_fields[] = {byte_at(0, 4), byte_at(1, 4), byte_at(2, 4), byte_at(3, 4)};
-// color_on, color_off in a nibble per cue, even cues in the low nibble.
-inline constexpr Field cue_colour_fields[] = {colour(0, 2, 0), colour(0, 2, 2)};
-// color_on, color_on_and_fader, color_off: the nibble per module in bytes 0-3, the fader colour four modules
-// to a byte from byte 4.
-inline constexpr Field on_colour_fields[] = {colour(0, 2, 0), colour(4, 4, 0), colour(0, 2, 2)};
-// threshold (signed; 1 is its marker, since -1 is a valid threshold), interval, interval_unit, source, enable.
-inline constexpr Field silence_detection_fields[] = {
-    {0, 0, 1, 0, 0xFF, 1, true}, byte_at(1, 0), byte_at(2, 0), byte_at(3, 0), byte_at(4, 0)};
-
-// The LED tables kept in the report cache.
+// The LED tables kept in the report cache: colour table byte i is LED i's steady colour; the blink table holds
+// LED i's blinking flag at byte 4i, then color_on, color_off, blink_speed.
 inline constexpr qsizetype led_count = 16;
 inline constexpr qsizetype led_colour_table_size = led_count;
 inline constexpr qsizetype led_blink_table_size = 4 * led_count;
-// Blink table: the blinking flag of LED i at byte 4i, then color_on, color_off, blink_speed.
-inline constexpr Field led_blinking_flag = byte_at(0, 4);
-inline constexpr Field led_blink_fields[] = {byte_at(1, 4), byte_at(2, 4), byte_at(3, 4)};
+inline constexpr Field led_blinking_flag = record_byte(nullptr, 0, 4, Kind::flag);
 
 inline constexpr int max_fields = 5;
 

@@ -7,10 +7,16 @@
 // console's reports carry. Member lists end with "*", which stands for all members (member number 255).
 namespace korvel {
 
-// Key lists: member names of the JSON colour objects.
-inline const QStringList led_blink_keys{"color_on", "color_off", "blink_speed"};
-inline const QStringList cue_color_keys{"color_on", "color_off"};
-inline const QStringList on_color_keys{"color_on", "color_on_and_fader", "color_off"};
+// Member names of the JSON colour objects, and the key lists they make up.
+namespace keys {
+inline constexpr char color_on[] = "color_on";
+inline constexpr char color_off[] = "color_off";
+inline constexpr char color_on_and_fader[] = "color_on_and_fader";
+inline constexpr char blink_speed[] = "blink_speed";
+} // namespace keys
+inline const QStringList led_blink_keys{keys::color_on, keys::color_off, keys::blink_speed};
+inline const QStringList cue_color_keys{keys::color_on, keys::color_off};
+inline const QStringList on_color_keys{keys::color_on, keys::color_on_and_fader, keys::color_off};
 
 // Value lists of configuration items.
 inline const QStringList gpo_trigger_names{"off",         "onair1",      "onair2",      "phone",       "micon",

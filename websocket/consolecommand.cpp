@@ -1,6 +1,7 @@
+// The one routine that carries out a console command described in the command table.
 #include "websocket/consolecommand.h"
 
-#include "console/valuelists.h"
+#include "console/ckorvel.h"
 
 #include <QJsonObject>
 
@@ -10,25 +11,30 @@ namespace {
 
 enum class Outcome { Read, Refused, Dropped };
 
-Outcome read_field(const Field &field, const QJsonValue &value, const QString &path, int &out, QString &error)
+Outcome read_field(const Command &command, const layout::Field &field, const QJsonValue &value, const QString &path,
+                   int &out, QString &error)
 {
     switch (field.kind) {
-    case Kind::Bool:
+    case layout::Kind::flag:
         return jsonargs::read_bool(value, path, out, error) ? Outcome::Read : Outcome::Refused;
-    case Kind::Number:
+    case layout::Kind::number:
+    case layout::Kind::signed_number:
         return jsonargs::read_number(value, field.min, field.max, path, out, error) ? Outcome::Read : Outcome::Refused;
-    case Kind::Word:
-        if (field.ignore_unknown_word && value.isString() && lookup_word(*field.words, value.toString()) < 0)
-            return Outcome::Dropped;
-        return jsonargs::read_word(value, *field.words, path, out, error) ? Outcome::Read : Outcome::Refused;
+    case layout::Kind::word:
+    case layout::Kind::colour:
+        break;
     }
-    return Outcome::Refused;
+    const QStringList &words = *layout::words_of(field);
+    if (command.drop_unknown_word && value.isString() && lookup_word(words, value.toString()) < 0)
+        return Outcome::Dropped;
+    return jsonargs::read_word(value, words, path, out, error) ? Outcome::Read : Outcome::Refused;
 }
 
 const Form *form_for(const Command &command, const QJsonValue &value)
 {
+    // An unused slot of the table has the type Undefined, which an absent value has too.
     for (const Form &form : command.forms) {
-        if (form.type == value.type())
+        if (form.count > 0 && form.type == value.type())
             return &form;
     }
     return nullptr;
@@ -38,25 +44,29 @@ const Form *form_for(const Command &command, const QJsonValue &value)
 int carry_out_value(CKorvel &console, const Command &command, int member, const QJsonValue &value, const QString &path,
                     QString &error)
 {
+    if (command.custom)
+        return command.custom(console, member, value, path, error);
     const Form *form = form_for(command, value);
     if (!form || (form->needs_members && value.toObject().isEmpty())) {
         error = jsonargs::invalid_type(path, command.expected);
         return -1;
     }
 
-    Args args;
-    args.fill(-1);
+    const std::span<const layout::Field> fields = item(form->item).fields;
+    std::array<int, layout::max_fields> args{};
     const QJsonObject settings = value.toObject();
-    for (const Field &field : form->fields) {
+    for (int n = 0; n < form->count; ++n) {
+        const int k = form->reading[n];
+        const layout::Field &field = fields[k];
         const bool plain = field.name == nullptr;
-        const QJsonValue member_value = plain ? value : settings.value(QLatin1String(field.name));
-        if (member_value.isUndefined()) {
-            args[field.arg] = field.absent;
+        const QJsonValue given = plain ? value : settings.value(QLatin1String(field.name));
+        if (given.isUndefined()) {
+            // Absent: keep what the console has.
+            args[k] = field.marker;
             continue;
         }
-        int translated = 0;
         const QString field_path = plain ? path : jsonargs::member_path(path, QLatin1String(field.name));
-        switch (read_field(field, member_value, field_path, translated, error)) {
+        switch (read_field(command, field, given, field_path, args[k], error)) {
         case Outcome::Refused:
             return -1;
         case Outcome::Dropped:
@@ -64,12 +74,11 @@ int carry_out_value(CKorvel &console, const Command &command, int member, const 
         case Outcome::Read:
             break;
         }
-        args[field.arg] = translated;
-        if (field.operation)
-            field.operation(console, member, args);
     }
-    if (form->operation)
-        form->operation(console, member, args);
+    if (command.operation)
+        command.operation(console, form->item, member, args.data());
+    else
+        console.set(form->item, member, args.data());
     return 0;
 }
 
@@ -97,44 +106,13 @@ int carry_out(CKorvel &console, const Command &command, const QJsonValue &data, 
     return 0;
 }
 
-Field flag(const char *name, int arg)
+const Command *find_command(QStringView name)
 {
-    Q_ASSERT(arg >= 0 && arg < max_args);
-    return Field{.name = name, .kind = Kind::Bool, .arg = arg};
-}
-
-Field word(const char *name, const QStringList &words, int arg)
-{
-    Q_ASSERT(arg >= 0 && arg < max_args);
-    return Field{.name = name, .kind = Kind::Word, .words = &words, .arg = arg};
-}
-
-Field number(const char *name, int min, int max, int arg, int absent)
-{
-    Q_ASSERT(arg >= 0 && arg < max_args);
-    return Field{.name = name, .kind = Kind::Number, .min = min, .max = max, .arg = arg, .absent = absent};
-}
-
-Command keyed_flag(const QStringList &keys, Operation operation)
-{
-    return Command{.keys = &keys,
-                   .expected = Expected::Bool,
-                   .forms = {Form{.type = QJsonValue::Bool, .fields = {flag(nullptr, 0)}, .operation = operation}}};
-}
-
-Command keyed_word(const QStringList &keys, const QStringList &words, Operation operation)
-{
-    return Command{
-        .keys = &keys,
-        .expected = Expected::String,
-        .forms = {Form{.type = QJsonValue::String, .fields = {word(nullptr, words, 0)}, .operation = operation}}};
-}
-
-Command keyed_settings(const QStringList &keys, std::vector<Field> members, Operation operation)
-{
-    return Command{.keys = &keys,
-                   .expected = Expected::Object,
-                   .forms = {Form{.type = QJsonValue::Object, .fields = std::move(members), .operation = operation}}};
+    for (const Command &command : command_table) {
+        if (name == QLatin1String(command.name.data(), static_cast<qsizetype>(command.name.size())))
+            return &command;
+    }
+    return nullptr;
 }
 
 } // namespace korvel::commands

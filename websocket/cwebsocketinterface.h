@@ -1,5 +1,8 @@
 #pragma once
 
+#include "console/reportid.h"
+#include "net/defaultports.h"
+
 #include <QAbstractSocket>
 #include <QHash>
 #include <QJsonObject>
@@ -10,7 +13,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "net/defaultports.h"
+#include <initializer_list>
 
 class CKorvel;
 class QWebSocket;
@@ -20,7 +23,7 @@ class QWebSocketServer;
 // the notifications of every console event and the state and configuration snapshots.
 //
 // Split by concern: websocketinterface.cpp (server, clients, sendJSON), _dispatcher.cpp (frame, subscriptions,
-// queries), _control.cpp and _config.cpp (console commands), _notifications.cpp, _snapshots.cpp.
+// queries), consolecommand.* and _control.cpp (console commands), _notifications.cpp, _snapshots.cpp.
 class CWebSocketInterface : public QObject {
     Q_OBJECT
 
@@ -47,48 +50,55 @@ public:
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = 1024 * 1024;
 
-    // State and configuration snapshots: each builder sets one key of data from the report cache.
+    // State and configuration snapshots: each builder sets one key of data from the report cache. A regular item's
+    // builder is one call into the catalogue; the others are in websocketinterface_snapshots.cpp.
     void get_states(QJsonObject &data);
     void get_config(QJsonObject &data);
     void get_firmware(QJsonObject &data);
 
     void get_ctrl_led(QJsonObject &data);
-    void get_ctrl_key(QJsonObject &data);
-    void get_on(QJsonObject &data);
-    void get_cue(QJsonObject &data);
-    void get_fader(QJsonObject &data);
-    void get_auto_cue(QJsonObject &data);
+    void get_ctrl_key(QJsonObject &data) { put_snapshot(data, korvel::ReportId::ctrl_key); }
+    void get_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::on); }
+    void get_cue(QJsonObject &data) { put_snapshot(data, korvel::ReportId::cue); }
+    void get_fader(QJsonObject &data) { put_snapshot(data, korvel::ReportId::fader); }
+    void get_auto_cue(QJsonObject &data) { put_snapshot(data, korvel::ReportId::auto_cue); }
     void get_src_sel(QJsonObject &data);
-    void get_non_stop(QJsonObject &data);
-    void get_mic_on(QJsonObject &data);
-    void get_gpo(QJsonObject &data);
-    void get_on_air(QJsonObject &data);
-    void get_silence_detection(QJsonObject &data);
-    void get_module(QJsonObject &data);
-    void get_crm_mute(QJsonObject &data);
-    void get_track(QJsonObject &data);
+    void get_non_stop(QJsonObject &data) { put_snapshot(data, korvel::ReportId::non_stop); }
+    void get_mic_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::mic_on); }
+    void get_gpo(QJsonObject &data) { put_snapshot(data, korvel::ReportId::gpo); }
+    void get_on_air(QJsonObject &data) { put_snapshot(data, korvel::ReportId::on_air); }
+    void get_silence_detection(QJsonObject &data) { put_snapshot(data, korvel::ReportId::silence_detection); }
+    void get_module(QJsonObject &data) { put_snapshot(data, korvel::ReportId::module_active); }
+    void get_crm_mute(QJsonObject &data) { put_snapshot(data, korvel::ReportId::crm_mute); }
+    void get_track(QJsonObject &data) { put_snapshot(data, korvel::ReportId::track); }
     void get_studio_remote(QJsonObject &data);
-    void get_voicetrack(QJsonObject &data);
-    void get_phone_ringing(QJsonObject &data);
-    void get_voip_connect(QJsonObject &data);
-    void get_config_auto_on(QJsonObject &data);
-    void get_config_cue_reset(QJsonObject &data);
-    void get_config_on_air(QJsonObject &data);
-    void get_config_crm_mute(QJsonObject &data);
-    void get_config_crm_auto_cue_reset(QJsonObject &data);
-    void get_config_studio_remote(QJsonObject &data);
-    void get_config_cue_interlock(QJsonObject &data);
-    void get_config_gpo(QJsonObject &data);
-    void get_config_cue(QJsonObject &data);
-    void get_config_on(QJsonObject &data);
-    void get_config_fader_reserve(QJsonObject &data);
-    void get_config_silence_detection(QJsonObject &data);
-    void get_config_phantom(QJsonObject &data);
-    void get_config_mic_at_line(QJsonObject &data);
-    void get_config_auto_off(QJsonObject &data);
-    void get_config_locked_on(QJsonObject &data);
-    void get_config_pgm_auto_off(QJsonObject &data);
-    void get_config_mic_on(QJsonObject &data);
+    void get_voicetrack(QJsonObject &data) { put_snapshot(data, korvel::ReportId::voicetrack); }
+    void get_phone_ringing(QJsonObject &data) { put_snapshot(data, korvel::ReportId::phone_ringing); }
+    void get_voip_connect(QJsonObject &data) { put_snapshot(data, korvel::ReportId::voip_connect); }
+    void get_config_auto_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_auto_on); }
+    void get_config_cue_reset(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_cue_reset); }
+    void get_config_on_air(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_on_air); }
+    void get_config_crm_mute(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_crm_mute); }
+    void get_config_crm_auto_cue_reset(QJsonObject &data)
+    {
+        put_snapshot(data, korvel::ReportId::config_crm_auto_cue_reset);
+    }
+    void get_config_studio_remote(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_studio_remote); }
+    void get_config_cue_interlock(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_cue_interlock); }
+    void get_config_gpo(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_gpo); }
+    void get_config_cue(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_cue); }
+    void get_config_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_on); }
+    void get_config_fader_reserve(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_fader_reserve); }
+    void get_config_silence_detection(QJsonObject &data)
+    {
+        put_snapshot(data, korvel::ReportId::config_silence_detection);
+    }
+    void get_config_phantom(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_phantom); }
+    void get_config_mic_at_line(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_mic_at_line); }
+    void get_config_auto_off(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_auto_off); }
+    void get_config_locked_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_locked_on); }
+    void get_config_pgm_auto_off(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_pgm_auto_off); }
+    void get_config_mic_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_mic_on); }
 
 signals:
     void connected_clients(int clients);
@@ -98,55 +108,102 @@ public slots:
     void processTextMessage(QString message);
     void socketDisconnected();
 
+    // One notification per console event. A regular item's slot is one call into the catalogue; the control
+    // LEDs, the source selection and metering are in websocketinterface_notifications.cpp.
+
     void on_ctrl_led_event(int id, int color);
     void on_ctrl_led_blink_event(int id, int color_on, int color_off, int blink_speed);
-    void on_ctrl_switch_event(int id, int state);
-    void on_config_auto_on_event(int mod, int state);
+    void on_ctrl_switch_event(int id, int state) { notify_item(korvel::ReportId::ctrl_key, id, {state}); }
+    void on_config_auto_on_event(int mod, int state) { notify_item(korvel::ReportId::config_auto_on, mod, {state}); }
     void on_config_cue_reset_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader,
-                                   int reset_by_on, int reset_by_fader_and_on);
+                                   int reset_by_on, int reset_by_fader_and_on)
+    {
+        notify_item(korvel::ReportId::config_cue_reset, mod,
+                    {enabled_by_line, enabled_by_mic_usb_voip, reset_by_fader, reset_by_on, reset_by_fader_and_on});
+    }
     void on_config_on_air_event(int mod, int on_air1_enabled_by_line, int on_air1_enabled_by_mic_usb_voip,
-                                int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip);
-    void on_config_crm_mute_event(int mod, int state);
-    void on_config_crm_auto_cue_reset_event(int mod, int state);
-    void on_config_studio_remote_event(int mod, int cough_enable, int comm_enable, int comm_private);
-    void on_config_cue_interlock_event(int state);
-    void on_config_gpo_event(int gpo, int trigger, int mode, int type, int time);
-    void on_config_cue_event(int cue, int color_on, int color_off);
-    void on_config_on_event(int mod, int color_on, int color_on_and_fader, int color_off);
-    void on_config_fader_reserve_event(int mod, int state);
-    void on_config_silence_detection_event(int threshold, int interval, int interval_unit, int source, int enable);
-    void on_config_phantom_event(int mod, int state);
-    void on_config_mic_at_line_event(int mod, int state);
-    void on_config_auto_off_event(int mod, int state);
-    void on_config_locked_on_event(int mod, int state);
-    void on_config_pgm_auto_off_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip);
-    void on_config_mic_on_event(int trigger);
-    void on_state_on_event(int mod, int state);
-    void on_state_cue_event(int cue, int state);
-    void on_state_fader_event(int mod, int state);
-    void on_state_auto_cue_event(int auto_cue, int state);
+                                int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip)
+    {
+        notify_item(korvel::ReportId::config_on_air, mod,
+                    {on_air1_enabled_by_line, on_air1_enabled_by_mic_usb_voip, on_air2_enabled_by_line,
+                     on_air2_enabled_by_mic_usb_voip});
+    }
+    void on_config_crm_mute_event(int mod, int state) { notify_item(korvel::ReportId::config_crm_mute, mod, {state}); }
+    void on_config_crm_auto_cue_reset_event(int mod, int state)
+    {
+        notify_item(korvel::ReportId::config_crm_auto_cue_reset, mod, {state});
+    }
+    void on_config_studio_remote_event(int mod, int cough_enable, int comm_enable, int comm_private)
+    {
+        notify_item(korvel::ReportId::config_studio_remote, mod, {cough_enable, comm_enable, comm_private});
+    }
+    void on_config_cue_interlock_event(int state) { notify_item(korvel::ReportId::config_cue_interlock, 0, {state}); }
+    void on_config_gpo_event(int gpo, int trigger, int mode, int type, int time)
+    {
+        notify_item(korvel::ReportId::config_gpo, gpo, {trigger, mode, type, time});
+    }
+    void on_config_cue_event(int cue, int color_on, int color_off)
+    {
+        notify_item(korvel::ReportId::config_cue, cue, {color_on, color_off});
+    }
+    void on_config_on_event(int mod, int color_on, int color_on_and_fader, int color_off)
+    {
+        notify_item(korvel::ReportId::config_on, mod, {color_on, color_on_and_fader, color_off});
+    }
+    void on_config_fader_reserve_event(int mod, int state)
+    {
+        notify_item(korvel::ReportId::config_fader_reserve, mod, {state});
+    }
+    void on_config_silence_detection_event(int threshold, int interval, int interval_unit, int source, int enable)
+    {
+        notify_item(korvel::ReportId::config_silence_detection, 0,
+                    {threshold, interval, interval_unit, source, enable});
+    }
+    void on_config_phantom_event(int mod, int state) { notify_item(korvel::ReportId::config_phantom, mod, {state}); }
+    void on_config_mic_at_line_event(int mod, int state)
+    {
+        notify_item(korvel::ReportId::config_mic_at_line, mod, {state});
+    }
+    void on_config_auto_off_event(int mod, int state) { notify_item(korvel::ReportId::config_auto_off, mod, {state}); }
+    void on_config_locked_on_event(int mod, int state)
+    {
+        notify_item(korvel::ReportId::config_locked_on, mod, {state});
+    }
+    void on_config_pgm_auto_off_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip)
+    {
+        notify_item(korvel::ReportId::config_pgm_auto_off, mod, {enabled_by_line, enabled_by_mic_usb_voip});
+    }
+    void on_config_mic_on_event(int trigger) { notify_item(korvel::ReportId::config_mic_on, 0, {trigger}); }
+    void on_state_on_event(int mod, int state) { notify_item(korvel::ReportId::on, mod, {state}); }
+    void on_state_cue_event(int cue, int state) { notify_item(korvel::ReportId::cue, cue, {state}); }
+    void on_state_fader_event(int mod, int state) { notify_item(korvel::ReportId::fader, mod, {state}); }
+    void on_state_auto_cue_event(int auto_cue, int state)
+    {
+        notify_item(korvel::ReportId::auto_cue, auto_cue, {state});
+    }
     void on_state_src_sel_event(int mod, int source);
-    void on_state_non_stop_event(int state);
-    void on_state_mic_on_event(int state);
-    void on_state_gpo_event(int gpo, int state);
-    void on_state_on_air_event(int on_air, int state);
-    void on_state_silence_detection_event(int state);
+    void on_state_non_stop_event(int state) { notify_item(korvel::ReportId::non_stop, 0, {state}); }
+    void on_state_mic_on_event(int state) { notify_item(korvel::ReportId::mic_on, 0, {state}); }
+    void on_state_gpo_event(int gpo, int state) { notify_item(korvel::ReportId::gpo, gpo, {state}); }
+    void on_state_on_air_event(int on_air, int state) { notify_item(korvel::ReportId::on_air, on_air, {state}); }
+    void on_state_silence_detection_event(int state) { notify_item(korvel::ReportId::silence_detection, 0, {state}); }
     void on_state_metering_event(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r);
-    void on_state_module_event(int mod, int state);
-    void on_state_crm_mute_event(int state);
-    void on_state_track_event(int mod, int state);
-    void on_state_comm_event(int mod, int state);
-    void on_state_cough_event(int mod, int state);
-    void on_state_vt_event(int mod, int state);
-    void on_state_phone_ringing_event(int state);
-    void on_state_connect_event(int state);
+    void on_state_module_event(int mod, int state) { notify_item(korvel::ReportId::module_active, mod, {state}); }
+    void on_state_crm_mute_event(int state) { notify_item(korvel::ReportId::crm_mute, 0, {state}); }
+    void on_state_track_event(int mod, int state) { notify_item(korvel::ReportId::track, mod, {state}); }
+    void on_state_comm_event(int mod, int state) { notify_item(korvel::ReportId::comm, mod, {state}); }
+    void on_state_cough_event(int mod, int state) { notify_item(korvel::ReportId::cough, mod, {state}); }
+    void on_state_vt_event(int mod, int state) { notify_item(korvel::ReportId::voicetrack, mod, {state}); }
+    void on_state_phone_ringing_event(int state) { notify_item(korvel::ReportId::phone_ringing, 0, {state}); }
+    void on_state_connect_event(int state) { notify_item(korvel::ReportId::voip_connect, 0, {state}); }
     void on_connected();
     void on_disconnected();
 
 private:
-    using CommandHandler = int (CWebSocketInterface::*)(QWebSocket *client, const QJsonValue &data, QString &error);
-    // The handler of a command name (exact, case-sensitive), or null.
-    static CommandHandler find_command(const QString &name);
+    using QueryHandler = int (CWebSocketInterface::*)(QWebSocket *client, const QJsonValue &data, QString &error);
+    // The handler of a subscription or query command (exact, case-sensitive), or null. The console commands
+    // are data (websocket/consolecommand.h).
+    static QueryHandler find_query(const QString &name);
     // The subscription list of a client; a client without an entry gets an empty one.
     QStringList &subscriptions(QWebSocket *client);
     // Sends a notification to every client, or to the clients subscribed to topic.
@@ -154,6 +211,10 @@ private:
     // Sends {name of member index: value} to every client; nothing when index names no member of the list.
     // An undefined value leaves the member out ("data" is then an empty object).
     void notify_keyed(const QString &msg, const QStringList &members, int index, const QJsonValue &value);
+    // The notification of a catalogue item's event: fields in the item's order, each left out at its marker.
+    void notify_item(korvel::ReportId id, int member, std::initializer_list<int> fields);
+    // Sets the snapshot key of a catalogue item from its cached report.
+    void put_snapshot(QJsonObject &data, korvel::ReportId id) const;
     void remove_client(QWebSocket *client);
     // Finds a new client's TCP socket, switches Nagle's algorithm off on it (each notification leaves at
     // once) and keeps it for writing frames straight to it.
@@ -173,34 +234,6 @@ private:
     // Closes a client that stopped reading and removes it like any disconnection.
     void drop_slow_client(QWebSocket *client);
 
-    // Control commands (websocketinterface_control.cpp).
-    int set_auto_cue(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_ctrl_led(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_cue(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_non_stop(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_on(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_studio_remote(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_track(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_voicetrack(QWebSocket *client, const QJsonValue &data, QString &error);
-    // Configuration commands (websocketinterface_config.cpp).
-    int set_config_auto_off(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_locked_on(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_pgm_auto_off(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_mic_on(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_auto_on(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_crm_auto_cue_reset(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_crm_mute(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_cue(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_cue_interlock(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_cue_reset(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_fader_reserve(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_gpo(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_mic_at_line(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_on(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_on_air(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_phantom(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_silence_detection(QWebSocket *client, const QJsonValue &data, QString &error);
-    int set_config_studio_remote(QWebSocket *client, const QJsonValue &data, QString &error);
     // Subscriptions and queries (websocketinterface_dispatcher.cpp).
     int subscribe(QWebSocket *client, const QJsonValue &data, QString &error);
     int unsubscribe(QWebSocket *client, const QJsonValue &data, QString &error);

@@ -1,9 +1,10 @@
-// The command dispatcher: the frame of every client message, the command table, subscriptions and queries.
+// The command dispatcher: the frame of every client message, subscriptions and queries.
 #include "websocket/cwebsocketinterface.h"
 
 #include "console/ckorvel.h"
 #include "console/valuelists.h"
 #include "usb/cusbhid.h"
+#include "websocket/consolecommand.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -25,36 +26,9 @@ void reply(CWebSocketInterface &websocket, QWebSocket *client, const QString &ms
 }
 } // namespace
 
-CWebSocketInterface::CommandHandler CWebSocketInterface::find_command(const QString &name)
+CWebSocketInterface::QueryHandler CWebSocketInterface::find_query(const QString &name)
 {
-    // The console commands, then subscriptions and queries; names are unique, so the first match is the only one.
-    static const std::pair<QString, CommandHandler> table[] = {
-        {"set_auto_cue", &CWebSocketInterface::set_auto_cue},
-        {"set_ctrl_led", &CWebSocketInterface::set_ctrl_led},
-        {"set_cue", &CWebSocketInterface::set_cue},
-        {"set_non_stop", &CWebSocketInterface::set_non_stop},
-        {"set_on", &CWebSocketInterface::set_on},
-        {"set_studio_remote", &CWebSocketInterface::set_studio_remote},
-        {"set_track", &CWebSocketInterface::set_track},
-        {"set_voicetrack", &CWebSocketInterface::set_voicetrack},
-        {"set_config_auto_off", &CWebSocketInterface::set_config_auto_off},
-        {"set_config_locked_on", &CWebSocketInterface::set_config_locked_on},
-        {"set_config_pgm_auto_off", &CWebSocketInterface::set_config_pgm_auto_off},
-        {"set_config_mic_on", &CWebSocketInterface::set_config_mic_on},
-        {"set_config_auto_on", &CWebSocketInterface::set_config_auto_on},
-        {"set_config_crm_auto_cue_reset", &CWebSocketInterface::set_config_crm_auto_cue_reset},
-        {"set_config_crm_mute", &CWebSocketInterface::set_config_crm_mute},
-        {"set_config_cue", &CWebSocketInterface::set_config_cue},
-        {"set_config_cue_interlock", &CWebSocketInterface::set_config_cue_interlock},
-        {"set_config_cue_reset", &CWebSocketInterface::set_config_cue_reset},
-        {"set_config_fader_reserve", &CWebSocketInterface::set_config_fader_reserve},
-        {"set_config_gpo", &CWebSocketInterface::set_config_gpo},
-        {"set_config_mic_at_line", &CWebSocketInterface::set_config_mic_at_line},
-        {"set_config_on", &CWebSocketInterface::set_config_on},
-        {"set_config_on_air", &CWebSocketInterface::set_config_on_air},
-        {"set_config_phantom", &CWebSocketInterface::set_config_phantom},
-        {"set_config_silence_detection", &CWebSocketInterface::set_config_silence_detection},
-        {"set_config_studio_remote", &CWebSocketInterface::set_config_studio_remote},
+    static const std::pair<QString, QueryHandler> table[] = {
         {"subscribe", &CWebSocketInterface::subscribe},
         {"unsubscribe", &CWebSocketInterface::unsubscribe},
         {"get_subscriptions", &CWebSocketInterface::get_subscriptions},
@@ -65,8 +39,8 @@ CWebSocketInterface::CommandHandler CWebSocketInterface::find_command(const QStr
         {"get_all", &CWebSocketInterface::get_all},
         {"get_firmware", &CWebSocketInterface::get_firmware_reply},
     };
-    for (const auto &[command, handler] : table) {
-        if (command == name)
+    for (const auto &[query, handler] : table) {
+        if (query == name)
             return handler;
     }
     return nullptr;
@@ -97,10 +71,13 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
     // Only a string equal to a command name matches; anything else is quietly ignored.
     if (!msg->isString())
         return 0;
-    const CommandHandler handler = find_command(msg->toString());
-    if (!handler)
-        return 0;
-    return (this->*handler)(client, request.value(QLatin1String("data")), error);
+    const QString name = msg->toString();
+    const QJsonValue data = request.value(QLatin1String("data"));
+    if (const korvel::commands::Command *command = korvel::commands::find_command(name))
+        return korvel::commands::carry_out(*console, *command, data, error);
+    if (const QueryHandler handler = find_query(name))
+        return (this->*handler)(client, data, error);
+    return 0;
 }
 
 // The subscription commands act on the sender's entry of the client table and never create one: an entry for

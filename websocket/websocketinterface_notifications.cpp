@@ -1,67 +1,50 @@
-// Notifications: one JSON message per console event.
+// Notifications: one JSON message per console event. The catalogue's items need one line each; the control
+// LEDs, the source selection and metering are built by hand.
 #include "websocket/cwebsocketinterface.h"
 
+#include "console/items.h"
 #include "console/valuelists.h"
 
 #include <QLatin1String>
 
-#include <initializer_list>
-#include <utility>
-
 using namespace korvel;
+using R = korvel::ReportId;
 
 namespace {
-// The decoder marks an unchanged field of a multi-field event with -1.
-constexpr int unchanged = -1;
-// The silence threshold is signed, so -1 is a real value there; 1 marks it unchanged.
-constexpr int threshold_unchanged = 1;
-
-using Field = std::pair<QLatin1String, int>;
-
 // The word of a code, or undefined (the field is left out) when the list has no such entry.
 QJsonValue word(const QStringList &words, int code)
 {
     return has_position(words, code) ? QJsonValue(words.at(code)) : QJsonValue(QJsonValue::Undefined);
 }
 
-void put(QJsonObject &object, const QString &key, const QJsonValue &value)
+// A field's value as a client reads it; undefined for a code without a word.
+QJsonValue json_of(const layout::Field &field, int value)
 {
-    if (!value.isUndefined())
-        object.insert(key, value);
+    switch (field.kind) {
+    case layout::Kind::flag:
+        return value != 0;
+    case layout::Kind::number:
+    case layout::Kind::signed_number:
+        return value;
+    case layout::Kind::word:
+    case layout::Kind::colour:
+        break;
+    }
+    return word(*layout::words_of(field), value);
 }
 
-void put_word(QJsonObject &object, const QString &key, const QStringList &words, int code)
-{
-    if (code != unchanged)
-        put(object, key, word(words, code));
-}
-
-void put_number(QJsonObject &object, const QString &key, int value)
-{
-    if (value != unchanged)
-        object.insert(key, value);
-}
-
-// Boolean fields, each left out when unchanged; any non-zero value is true.
-QJsonObject flags(std::initializer_list<Field> fields)
+// The changed fields of an event by name; a field at its marker, or without a word, is left out.
+QJsonObject changed_fields(std::span<const layout::Field> fields, const int *values)
 {
     QJsonObject object;
-    for (const auto &[key, value] : fields) {
-        if (value != unchanged)
-            object.insert(key, value != 0);
+    for (std::size_t k = 0; k < fields.size(); ++k) {
+        if (values[k] == fields[k].marker)
+            continue;
+        if (const QJsonValue value = json_of(fields[k], values[k]); !value.isUndefined())
+            object.insert(QLatin1String(fields[k].name), value);
     }
     return object;
 }
-
-// Colour fields, each the name of an LED colour code, left out when unchanged or unknown.
-QJsonObject colours(std::initializer_list<Field> fields)
-{
-    QJsonObject object;
-    for (const auto &[key, code] : fields)
-        put_word(object, key, led_color_names, code);
-    return object;
-}
-
 } // namespace
 
 void CWebSocketInterface::notify_keyed(const QString &msg, const QStringList &members, int index,
@@ -71,173 +54,35 @@ void CWebSocketInterface::notify_keyed(const QString &msg, const QStringList &me
     if (index < 0 || index >= member_count(members) || members.at(index).isEmpty())
         return;
     QJsonObject data;
-    put(data, members.at(index), value);
+    if (!value.isUndefined())
+        data.insert(members.at(index), value);
     notify(msg, data);
+}
+
+void CWebSocketInterface::notify_item(ReportId id, int member, std::initializer_list<int> fields)
+{
+    const Item &row = item(id);
+    Q_ASSERT(fields.size() == row.fields.size());
+    const QString msg = QLatin1String(row.notification);
+    // One field is the value itself; several are an object of the changed ones.
+    const QJsonValue value =
+        fields.size() == 1 ? json_of(row.fields.front(), *fields.begin()) : changed_fields(row.fields, fields.begin());
+    if (row.members)
+        notify_keyed(msg, *row.members, member, value);
+    else if (!value.isUndefined())
+        notify(msg, value);
 }
 
 void CWebSocketInterface::on_ctrl_led_event(int id, int color)
 {
-    notify_keyed(QStringLiteral("on_ctrl_led"), ctrl_key_names, id, word(led_color_names, color));
+    notify_keyed(QLatin1String(item(R::ctrl_led).notification), ctrl_key_names, id, word(led_color_names, color));
 }
 
 void CWebSocketInterface::on_ctrl_led_blink_event(int id, int color_on, int color_off, int blink_speed)
 {
-    QJsonObject blink = colours({{QLatin1String("color_on"), color_on}, {QLatin1String("color_off"), color_off}});
-    put_word(blink, QLatin1String("blink_speed"), blink_speed_names, blink_speed);
-    notify_keyed(QStringLiteral("on_ctrl_led"), ctrl_key_names, id, blink);
-}
-
-void CWebSocketInterface::on_ctrl_switch_event(int id, int state)
-{
-    notify_keyed(QStringLiteral("on_ctrl_key"), ctrl_key_names, id, state != 0);
-}
-
-void CWebSocketInterface::on_config_auto_on_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_config_auto_on"), module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_config_cue_reset_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip,
-                                                    int reset_by_fader, int reset_by_on, int reset_by_fader_and_on)
-{
-    notify_keyed(QStringLiteral("on_config_cue_reset"), module_names, mod,
-                 flags({{QLatin1String("enabled_by_line"), enabled_by_line},
-                        {QLatin1String("enabled_by_mic_usb_voip"), enabled_by_mic_usb_voip},
-                        {QLatin1String("reset_by_fader"), reset_by_fader},
-                        {QLatin1String("reset_by_on"), reset_by_on},
-                        {QLatin1String("reset_by_fader_and_on"), reset_by_fader_and_on}}));
-}
-
-void CWebSocketInterface::on_config_on_air_event(int mod, int on_air1_enabled_by_line,
-                                                 int on_air1_enabled_by_mic_usb_voip, int on_air2_enabled_by_line,
-                                                 int on_air2_enabled_by_mic_usb_voip)
-{
-    notify_keyed(QStringLiteral("on_config_on_air"), module_names, mod,
-                 flags({{QLatin1String("on_air1_enabled_by_line"), on_air1_enabled_by_line},
-                        {QLatin1String("on_air1_enabled_by_mic_usb_voip"), on_air1_enabled_by_mic_usb_voip},
-                        {QLatin1String("on_air2_enabled_by_line"), on_air2_enabled_by_line},
-                        {QLatin1String("on_air2_enabled_by_mic_usb_voip"), on_air2_enabled_by_mic_usb_voip}}));
-}
-
-void CWebSocketInterface::on_config_crm_mute_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_config_crm_mute"), mic_module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_config_crm_auto_cue_reset_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_config_crm_auto_cue_reset"), mic_module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_config_studio_remote_event(int mod, int cough_enable, int comm_enable, int comm_private)
-{
-    notify_keyed(QStringLiteral("on_config_studio_remote"), module_names, mod,
-                 flags({{QLatin1String("cough_enable"), cough_enable},
-                        {QLatin1String("comm_enable"), comm_enable},
-                        {QLatin1String("comm_private"), comm_private}}));
-}
-
-void CWebSocketInterface::on_config_cue_interlock_event(int state)
-{
-    notify(QStringLiteral("on_config_cue_interlock"), state != 0);
-}
-
-void CWebSocketInterface::on_config_gpo_event(int gpo, int trigger, int mode, int type, int time)
-{
-    QJsonObject config;
-    put_word(config, QLatin1String("trigger"), gpo_trigger_names, trigger);
-    put_word(config, QLatin1String("mode"), gpo_mode_names, mode);
-    put_word(config, QLatin1String("type"), gpo_type_names, type);
-    put_number(config, QLatin1String("time"), time);
-    notify_keyed(QStringLiteral("on_config_gpo"), gpo_names, gpo, config);
-}
-
-void CWebSocketInterface::on_config_cue_event(int cue, int color_on, int color_off)
-{
-    notify_keyed(QStringLiteral("on_config_cue"), cue_names, cue,
-                 colours({{QLatin1String("color_on"), color_on}, {QLatin1String("color_off"), color_off}}));
-}
-
-void CWebSocketInterface::on_config_on_event(int mod, int color_on, int color_on_and_fader, int color_off)
-{
-    notify_keyed(QStringLiteral("on_config_on"), module_names, mod,
-                 colours({{QLatin1String("color_on"), color_on},
-                          {QLatin1String("color_on_and_fader"), color_on_and_fader},
-                          {QLatin1String("color_off"), color_off}}));
-}
-
-void CWebSocketInterface::on_config_fader_reserve_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_config_fader_reserve"), module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_config_silence_detection_event(int threshold, int interval, int interval_unit, int source,
-                                                            int enable)
-{
-    QJsonObject data;
-    if (threshold != threshold_unchanged)
-        data.insert(QLatin1String("threshold"), threshold);
-    put_number(data, QLatin1String("interval"), interval);
-    put_word(data, QLatin1String("interval_unit"), interval_unit_names, interval_unit);
-    put_word(data, QLatin1String("source"), silence_source_names, source);
-    if (enable != unchanged)
-        data.insert(QLatin1String("enable"), enable != 0);
-    notify(QStringLiteral("on_config_silence_detection"), data);
-}
-
-void CWebSocketInterface::on_config_phantom_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_config_phantom"), module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_config_mic_at_line_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_config_mic_at_line"), module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_config_auto_off_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_config_auto_off"), module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_config_locked_on_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_config_locked_on"), module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_config_pgm_auto_off_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip)
-{
-    notify_keyed(QStringLiteral("on_config_pgm_auto_off"), module_names, mod,
-                 flags({{QLatin1String("enabled_by_line"), enabled_by_line},
-                        {QLatin1String("enabled_by_mic_usb_voip"), enabled_by_mic_usb_voip}}));
-}
-
-void CWebSocketInterface::on_config_mic_on_event(int trigger)
-{
-    // The mode is the whole message: an unknown one leaves nothing to tell.
-    const QJsonValue mode = word(mic_on_mode_names, trigger);
-    if (!mode.isUndefined())
-        notify(QStringLiteral("on_config_mic_on"), mode);
-}
-
-void CWebSocketInterface::on_state_on_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_on"), module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_state_cue_event(int cue, int state)
-{
-    notify_keyed(QStringLiteral("on_cue"), cue_names, cue, state != 0);
-}
-
-void CWebSocketInterface::on_state_fader_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_fader"), module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_state_auto_cue_event(int auto_cue, int state)
-{
-    notify_keyed(QStringLiteral("on_auto_cue"), auto_cue_names, auto_cue, state != 0);
+    const int values[] = {color_on, color_off, blink_speed};
+    notify_keyed(QLatin1String(item(R::ctrl_led_blink).notification), ctrl_key_names, id,
+                 changed_fields(fields::led_blink, values));
 }
 
 void CWebSocketInterface::on_state_src_sel_event(int mod, int source)
@@ -246,32 +91,7 @@ void CWebSocketInterface::on_state_src_sel_event(int mod, int source)
     const QJsonValue name = has_position(module_source_names, mod) && source != 0
                                 ? QJsonValue(module_source_names.at(mod))
                                 : QJsonValue(QStringLiteral("line"));
-    notify_keyed(QStringLiteral("on_source_select"), module_names, mod, name);
-}
-
-void CWebSocketInterface::on_state_non_stop_event(int state)
-{
-    notify(QStringLiteral("on_non_stop"), state != 0);
-}
-
-void CWebSocketInterface::on_state_mic_on_event(int state)
-{
-    notify(QStringLiteral("on_mic_on"), state != 0);
-}
-
-void CWebSocketInterface::on_state_gpo_event(int gpo, int state)
-{
-    notify_keyed(QStringLiteral("on_gpo"), gpo_names, gpo, state != 0);
-}
-
-void CWebSocketInterface::on_state_on_air_event(int on_air, int state)
-{
-    notify_keyed(QStringLiteral("on_on_air"), on_air_names, on_air, state != 0);
-}
-
-void CWebSocketInterface::on_state_silence_detection_event(int state)
-{
-    notify(QStringLiteral("on_silence_detection"), state != 0);
+    notify_keyed(QLatin1String(item(R::source_select).notification), module_names, mod, name);
 }
 
 void CWebSocketInterface::on_state_metering_event(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l,
@@ -282,45 +102,5 @@ void CWebSocketInterface::on_state_metering_event(float pgm_l, float pgm_r, floa
         {QLatin1String("phones_left"), double(phones_l)}, {QLatin1String("phones_right"), double(phones_r)},
         {QLatin1String("crm_left"), double(crm_l)},       {QLatin1String("crm_right"), double(crm_r)},
     };
-    notify(QStringLiteral("on_metering"), levels, topic_names.at(0));
-}
-
-void CWebSocketInterface::on_state_module_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_module_active"), module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_state_crm_mute_event(int state)
-{
-    notify(QStringLiteral("on_crm_mute"), state != 0);
-}
-
-void CWebSocketInterface::on_state_track_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_track"), module_names, mod, word(track_state_names, state));
-}
-
-void CWebSocketInterface::on_state_comm_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_comm"), mic_module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_state_cough_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_cough"), mic_module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_state_vt_event(int mod, int state)
-{
-    notify_keyed(QStringLiteral("on_voicetrack"), voicetrack_module_names, mod, state != 0);
-}
-
-void CWebSocketInterface::on_state_phone_ringing_event(int state)
-{
-    notify(QStringLiteral("on_phone_ringing"), state != 0);
-}
-
-void CWebSocketInterface::on_state_connect_event(int state)
-{
-    notify(QStringLiteral("on_voip_connect"), state != 0);
+    notify(QLatin1String(item(R::metering).notification), levels, topic_names.at(0));
 }

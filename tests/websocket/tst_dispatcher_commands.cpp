@@ -1,6 +1,8 @@
 // The 26 console commands end to end: a client message in, the exact reports on the console's wire out, or
 // the exact refusal and the reports sent before it.
-#include "tst_dispatcher_rig.h"
+#include "commandnames.h"
+#include "dispatcherrig.h"
+#include "websocket/consolecommand.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -54,30 +56,7 @@ QString key_error(const char *path)
     return QStringLiteral("invalid key: '%1'").arg(QLatin1String(path));
 }
 
-const QStringList keyed_commands{
-    "set_auto_cue",
-    "set_ctrl_led",
-    "set_cue",
-    "set_on",
-    "set_studio_remote",
-    "set_track",
-    "set_voicetrack",
-    "set_config_auto_off",
-    "set_config_locked_on",
-    "set_config_pgm_auto_off",
-    "set_config_auto_on",
-    "set_config_crm_auto_cue_reset",
-    "set_config_crm_mute",
-    "set_config_cue",
-    "set_config_cue_reset",
-    "set_config_fader_reserve",
-    "set_config_gpo",
-    "set_config_mic_at_line",
-    "set_config_on",
-    "set_config_on_air",
-    "set_config_phantom",
-    "set_config_studio_remote",
-};
+using korveltest::keyed_console_commands;
 
 QList<Row> control_rows()
 {
@@ -476,7 +455,7 @@ QList<Row> whole_console_rows()
 QList<Row> nothing_to_do_rows()
 {
     QList<Row> rows;
-    for (const QString &command : keyed_commands) {
+    for (const QString &command : keyed_console_commands) {
         for (const char *data : {static_cast<const char *>(nullptr), "\"mod1\"", "5", "true", "null", "[]",
                                  "[{\"mod1\": \"on\"}]", "{}"}) {
             const QString name = command + QStringLiteral(" data ") + QLatin1String(data ? data : "absent");
@@ -540,11 +519,17 @@ private slots:
             if (!row.writes.isEmpty())
                 written_by.insert(QJsonDocument::fromJson(row.message.toUtf8()).object().value("msg").toString());
         }
-        QSet<QString> expected(keyed_commands.begin(), keyed_commands.end());
-        expected += QSet<QString>{"set_non_stop", "set_config_mic_on", "set_config_cue_interlock",
-                                  "set_config_silence_detection"};
+        QSet<QString> expected(keyed_console_commands.begin(), keyed_console_commands.end());
+        expected +=
+            QSet<QString>(korveltest::unkeyed_console_commands.begin(), korveltest::unkeyed_console_commands.end());
         QCOMPARE(expected.size(), 26);
         QCOMPARE(written_by, expected);
+
+        // The dispatcher's table (read by the documentation too) holds exactly these, in dispatch order.
+        QStringList table;
+        for (const korvel::commands::Command &command : korvel::commands::command_table)
+            table.append(QString::fromLatin1(command.name.data(), command.name.size()));
+        QCOMPARE(table, korveltest::command_names.first(26));
     }
 
     // A message is carried out within the call: the reports of a second message follow those of the first.

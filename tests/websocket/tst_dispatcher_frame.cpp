@@ -1,6 +1,6 @@
 // The frame of every client message (link check, parsing, "msg"), and the subscription and query commands as a
 // real client sees them over a loopback connection.
-#include "tst_dispatcher_rig.h"
+#include "dispatcherrig.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

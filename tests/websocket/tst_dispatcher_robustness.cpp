@@ -2,7 +2,8 @@
 // with mutated keys, values and types, random bytes, deep nesting, huge and malformed numbers. None may crash
 // it (the suite also runs under AddressSanitizer and UndefinedBehaviorSanitizer), every refusal must be one of
 // the defined texts, and nothing it sends the console may name a member or value outside the console's lists.
-#include "tst_dispatcher_rig.h"
+#include "commandnames.h"
+#include "dispatcherrig.h"
 
 #include "console/valuelists.h"
 
@@ -22,43 +23,7 @@ namespace {
 constexpr quint32 seed = 0x4B6F7276;
 constexpr int message_count = 50000;
 
-const QStringList command_names{
-    "set_auto_cue",
-    "set_ctrl_led",
-    "set_cue",
-    "set_non_stop",
-    "set_on",
-    "set_studio_remote",
-    "set_track",
-    "set_voicetrack",
-    "set_config_auto_off",
-    "set_config_locked_on",
-    "set_config_pgm_auto_off",
-    "set_config_mic_on",
-    "set_config_auto_on",
-    "set_config_crm_auto_cue_reset",
-    "set_config_crm_mute",
-    "set_config_cue",
-    "set_config_cue_interlock",
-    "set_config_cue_reset",
-    "set_config_fader_reserve",
-    "set_config_gpo",
-    "set_config_mic_at_line",
-    "set_config_on",
-    "set_config_on_air",
-    "set_config_phantom",
-    "set_config_silence_detection",
-    "set_config_studio_remote",
-    "subscribe",
-    "unsubscribe",
-    "get_subscriptions",
-    "get_topics",
-    "get_api_version",
-    "get_config",
-    "get_states",
-    "get_all",
-    "get_firmware",
-};
+using korveltest::command_names;
 
 // Well-formed messages the mutations start from.
 const QStringList seeds{
