@@ -1,23 +1,28 @@
 #pragma once
 
-#include <QAbstractSocket>
-#include <QHash>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QMap>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QStringList>
 
 class CKorvel;
+class QTcpServer;
+class QTcpSocket;
 class QWebSocket;
 class QWebSocketServer;
+namespace korvel::websocket {
+class Delivery;
+struct Session;
+} // namespace korvel::websocket
 
 // The console offered over WebSocket: the server and its clients, the JSON envelope, the command dispatcher,
 // the notifications of every console event and the state and configuration snapshots.
 //
-// Split by concern: websocketinterface.cpp (server, clients, sendJSON), _dispatcher.cpp (frame, subscriptions,
+// Split by concern: websocketinterface.cpp (server, clients, sendJSON), delivery.cpp (sessions and the frames
+// on their way to the sockets), _dispatcher.cpp (frame, subscriptions,
 // queries), _control.cpp and _config.cpp (console commands), _notifications.cpp, _snapshots.cpp.
 class CWebSocketInterface : public QObject {
     Q_OBJECT
@@ -36,12 +41,8 @@ public:
     bool is_listening() const;
     // The port actually listened on (the stored port, or the system's choice for port 0); 0 while closed.
     quint16 listening_port() const;
-    int client_count() const { return static_cast<int>(clients.size()); }
-    // Clients whose frames are written straight to their TCP socket (the others go through QWebSocket).
-    int direct_client_count() const { return static_cast<int>(transports.size()); }
+    int client_count() const;
 
-    // A client whose unsent output would exceed this is closed: it has stopped reading.
-    static constexpr qint64 max_pending_output = 4 * 1024 * 1024;
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = 1024 * 1024;
 
@@ -145,29 +146,18 @@ private:
     using CommandHandler = int (CWebSocketInterface::*)(QWebSocket *client, const QJsonValue &data, QString &error);
     // The handler of a command name (exact, case-sensitive), or null.
     static CommandHandler find_command(const QString &name);
-    // The subscription list of a client; a client without an entry gets an empty one.
-    QStringList &subscriptions(QWebSocket *client);
+    // The session of a client, null for a connection that has none (never accepted, or already released).
+    korvel::websocket::Session *session_of(QWebSocket *client);
     // Sends a notification to every client, or to the clients subscribed to topic.
     void notify(const QString &msg, const QJsonValue &data, const QString &topic = QString());
     // Sends {name of member index: value} to every client; nothing when index names no member of the list.
     // An undefined value leaves the member out ("data" is then an empty object).
     void notify_keyed(const QString &msg, const QStringList &members, int index, const QJsonValue &value);
     void remove_client(QWebSocket *client);
-    // Finds a new client's TCP socket, switches Nagle's algorithm off on it (each notification leaves at
-    // once) and keeps it for writing frames straight to it.
-    void attach_transport(QWebSocket *client);
-    // One message as every recipient gets it: the text, its UTF-8 size and its finished frame.
-    struct OutgoingMessage {
-        QString text;
-        QByteArray frame;
-        qint64 bytes = 0;
-    };
-    // Sends one text frame to a client of the table; a client whose unsent output would pass
-    // max_pending_output is dropped instead.
-    void deliver(QWebSocket *client, const OutgoingMessage &message);
-    // Writes what is pending for one client; flush_pending() does so for every client with frames pending.
-    void flush(QWebSocket *client);
-    void flush_pending();
+    // A TCP connection accepted by the listener: handed to the WebSocket server for its opening handshake.
+    void onTcpConnection();
+    // The TCP socket under a connection whose handshake just finished, from the sockets in handshake.
+    QTcpSocket *take_handshaken(QWebSocket *client);
     // Closes a client that stopped reading and removes it like any disconnection.
     void drop_slow_client(QWebSocket *client);
 
@@ -210,17 +200,12 @@ private:
     int get_all(QWebSocket *client, const QJsonValue &data, QString &error);
     int get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
 
+    // Our own listener accepts the TCP connections, so every session knows its socket; the WebSocket server
+    // only performs the opening handshake on them.
+    QTcpServer *listener;
     QWebSocketServer *server;
-    QMap<QWebSocket *, QStringList> clients;
-    // The TCP socket under each client, where it could be found (websocket/framewriter.h), and the frames
-    // waiting for the end of the current pass of the event loop.
-    struct Transport {
-        QPointer<QAbstractSocket> socket;
-        QByteArray pending;
-    };
-    QHash<QWebSocket *, Transport> transports;
-    QList<QWebSocket *> flush_queue;
-    bool flush_posted = false;
+    QList<QPointer<QTcpSocket>> handshaking;
+    korvel::websocket::Delivery *delivery;
     CKorvel *console;
     int port = 19552;
 };

@@ -17,6 +17,9 @@
 #include <QTest>
 #include <QWebSocket>
 
+#include <memory>
+#include <vector>
+
 using emulator::EmulatedDevice;
 
 namespace {
@@ -171,6 +174,75 @@ private slots:
         QCOMPARE(rig.ws->client_count(), 0);
         // Disconnected connections are released.
         QTRY_COMPARE(rig.ws->findChildren<QWebSocket *>().size(), 0);
+    }
+
+    // Handshakes that finish in any order, and connections that never finish theirs, each leave every accepted
+    // client with its own socket: a reply reaches its asker alone and metering its subscribers alone.
+    void eachClientGetsItsOwnSocket_data()
+    {
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<int>("stalled");
+        QTest::newRow("one") << 1 << 0;
+        QTest::newRow("six at once") << 6 << 0;
+        QTest::newRow("six, two stalled before them") << 6 << 2;
+    }
+
+    void eachClientGetsItsOwnSocket()
+    {
+        QFETCH(int, clients);
+        QFETCH(int, stalled);
+        WsRig rig;
+        QCOMPARE(rig.link->start(), 0);
+
+        // TCP connections that send half a handshake, and one that sends no handshake at all.
+        std::vector<std::unique_ptr<QTcpSocket>> half_open;
+        for (int i = 0; i < stalled; ++i) {
+            half_open.push_back(std::make_unique<QTcpSocket>());
+            half_open.back()->connectToHost(QHostAddress::LocalHost, rig.port());
+            QVERIFY(half_open.back()->waitForConnected(10000));
+            half_open.back()->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+        }
+        QTcpSocket garbage;
+        garbage.connectToHost(QHostAddress::LocalHost, rig.port());
+        QVERIFY(garbage.waitForConnected(10000));
+        garbage.write("not a handshake\r\n\r\n");
+
+        std::vector<std::unique_ptr<WsTestClient>> all;
+        QList<WsTestClient *> pointers;
+        for (int i = 0; i < clients; ++i) {
+            all.push_back(std::make_unique<WsTestClient>());
+            pointers.append(all.back().get());
+            all.back()->socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(rig.port())));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ws->client_count(), clients, 10000);
+        for (auto &client : all)
+            QTRY_COMPARE(client->socket.state(), QAbstractSocket::ConnectedState);
+        QTRY_COMPARE(garbage.state(), QAbstractSocket::UnconnectedState);
+
+        // Every other client subscribes; each asks for its own list, all at once.
+        for (int i = 0; i < clients; ++i) {
+            if (i % 2 == 0)
+                all[i]->send(R"({"msg":"subscribe","data":"metering"})");
+            all[i]->send(R"({"msg":"get_subscriptions"})");
+        }
+        for (int i = 0; i < clients; ++i) {
+            QTRY_COMPARE(all[i]->texts.size(), 1);
+            const QJsonArray expected = i % 2 == 0 ? QJsonArray{"metering"} : QJsonArray();
+            QCOMPARE(parse(all[i]->take().at(0)).value("data").toArray(), expected);
+        }
+        emit rig.console->state_metering_event(1, 2, 3, 4, 5, 6);
+        QVERIFY(sync_clients(*rig.ws, pointers));
+        for (int i = 0; i < clients; ++i)
+            QCOMPARE(msgs(all[i]->take()), i % 2 == 0 ? QStringList{"on_metering"} : QStringList());
+
+        // Once the clients are gone, nothing of theirs is left behind, sockets included.
+        for (auto &client : all)
+            QVERIFY(client->close());
+        QTRY_COMPARE(rig.ws->client_count(), 0);
+        for (auto &tcp : half_open)
+            tcp->abort();
+        QTRY_COMPARE(rig.ws->findChildren<QWebSocket *>().size(), 0);
+        QTRY_COMPARE(rig.ws->findChildren<QTcpSocket *>().size(), 0);
     }
 
     void subscriptionsAreGoneAfterReconnecting()
