@@ -2,6 +2,7 @@
 
 #include "ui_mainwindow.h"
 
+#include "app/networkaccess.h"
 #include "console/ckorvel.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
@@ -95,6 +96,7 @@ MainWindow::MainWindow(QWidget *parent)
     trayIcon->setToolTip(tr("Korvel Control"));
     trayIcon->setContextMenu(trayIconMenu);
     trayIcon->setVisible(true);
+    korvel::app::install_network_access(this, trayIconMenu, trayIcon, websocket, udp);
 
     setup_port_fields();
     readSettings();

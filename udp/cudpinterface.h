@@ -3,8 +3,10 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QHostAddress>
+#include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPair>
 #include <QString>
 
 class CUSBHID;
@@ -20,6 +22,10 @@ public:
 
     void setRxPort(int port);
     void setTxPorts(int metering, int configuration, int custom);
+    // Access control, kept for the bridge: the address to listen on and the senders (address, prefix length)
+    // that may register; an empty list allows every sender.
+    void setListenAddress(const QHostAddress &address) { listen_address = address; }
+    void setAllowedSenders(const QList<QPair<QHostAddress, int>> &senders) { allowed_senders = senders; }
 
     // A client not heard from for longer than this is dropped at the next forwarded report.
     static constexpr qint64 default_client_timeout_ms = 20000;
@@ -63,4 +69,6 @@ private:
     int custom_port = 19550;
     int listen_port = 19551;
     qint64 client_timeout_ms = default_client_timeout_ms;
+    QHostAddress listen_address{QHostAddress::AnyIPv4};
+    QList<QPair<QHostAddress, int>> allowed_senders;
 };

@@ -1,5 +1,9 @@
 #pragma once
 
+#include "websocket/keepalive.h"
+
+#include <QByteArray>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QList>
@@ -12,6 +16,7 @@ class CKorvel;
 class QTcpServer;
 class QTcpSocket;
 class QWebSocket;
+class QWebSocketCorsAuthenticator;
 class QWebSocketServer;
 namespace korvel::websocket {
 class Delivery;
@@ -42,6 +47,24 @@ public:
     // The port actually listened on (the stored port, or the system's choice for port 0); 0 while closed.
     quint16 listening_port() const;
     int client_count() const;
+
+    // Access control; each is off by default, which leaves every exchange as it always was.
+    // The address listened on: every IPv4 interface (the default), or one address. Restarts listening.
+    void setListenAddress(const QHostAddress &address);
+    QHostAddress listen_address() const { return listen_on; }
+    // Web origins allowed to connect. Empty: any. Clients that send no Origin header are never refused.
+    void setAllowedOrigins(const QStringList &origins);
+    // The Origin headers of the handshakes since start, each once, in the order first seen.
+    QStringList seen_origins() const { return origins_seen; }
+    // The stored secret (see websocket/authentication.h) and its salt; an empty secret: no password. Applies to
+    // connections accepted from now on.
+    void setPasswordSecret(const QByteArray &secret, const QByteArray &salt);
+    bool has_password() const { return !password_secret.isEmpty(); }
+    // How long a new connection has to authenticate, and the keep-alive times of new connections.
+    void set_authentication_timeout(int ms) { authentication_timeout_ms = ms; }
+    void set_keep_alive(const korvel::websocket::KeepAlive &times) { keep_alive = times; }
+    // Unanswered challenges after which a connection is closed.
+    static constexpr int max_failed_answers = 3;
 
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = 1024 * 1024;
@@ -91,6 +114,8 @@ public:
 
 signals:
     void connected_clients(int clients);
+    // A handshake carried an Origin header not seen since start.
+    void origin_seen(const QString &origin);
 
 public slots:
     void onNewConnection();
@@ -160,6 +185,13 @@ private:
     QTcpSocket *take_handshaken(QWebSocket *client);
     // Closes a client that stopped reading and removes it like any disconnection.
     void drop_slow_client(QWebSocket *client);
+    // Refuses a handshake whose Origin is not on a non-empty list of allowed origins.
+    void check_origin(QWebSocketCorsAuthenticator *authenticator);
+    // Sends a new connection its challenge, when a password is set.
+    void challenge(korvel::websocket::Session &session);
+    // A message of a connection that has not authenticated yet: its answer to the challenge, or refused.
+    void authenticate(korvel::websocket::Session &session, const QString &message);
+    void send_error(QWebSocket *client, const QString &error);
 
     // Control commands (websocketinterface_control.cpp).
     int set_auto_cue(QWebSocket *client, const QJsonValue &data, QString &error);
@@ -206,6 +238,13 @@ private:
     QWebSocketServer *server;
     QList<QPointer<QTcpSocket>> handshaking;
     korvel::websocket::Delivery *delivery;
+    QHostAddress listen_on{QHostAddress::AnyIPv4};
+    QStringList allowed_origins;
+    QStringList origins_seen;
+    QByteArray password_secret;
+    QByteArray password_salt;
+    int authentication_timeout_ms = 10000;
+    korvel::websocket::KeepAlive keep_alive;
     CKorvel *console;
     int port = 19552;
 };

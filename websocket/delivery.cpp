@@ -19,7 +19,9 @@ Delivery::Delivery(QObject *parent)
 Session &Delivery::add(QWebSocket *connection, QTcpSocket *tcp)
 {
     Session &session = sessions[connection];
-    session = Session{connection, tcp, {}, {}};
+    session = Session{};
+    session.connection = connection;
+    session.tcp = tcp;
     return session;
 }
 
@@ -53,6 +55,8 @@ void Delivery::send(const QJsonObject &message, const QString &topic, QWebSocket
             slow.append(target);
     } else {
         for (auto &[connection, session] : sessions) {
+            if (!session.authenticated)
+                continue;
             if (!topic.isEmpty() && !session.subscriptions.contains(topic))
                 continue;
             if (!deliver(session, out))

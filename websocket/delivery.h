@@ -33,7 +33,8 @@ public:
     Session *find(QWebSocket *connection);
     int count() const { return static_cast<int>(sessions.size()); }
 
-    // Delivers to target alone when given, otherwise to every client (subscribed to topic, when given).
+    // Delivers to target alone when given, otherwise to every authenticated client (subscribed to topic, when
+    // given).
     void send(const QJsonObject &message, const QString &topic, QWebSocket *target);
 
 signals:

@@ -18,6 +18,11 @@ struct Session {
     QPointer<QTcpSocket> tcp;
     QStringList subscriptions;
     QByteArray pending;
+    // With a password set, a session starts unauthenticated: it gets only answers to its own messages, no
+    // notifications, until it answers the challenge it was sent.
+    bool authenticated = true;
+    QByteArray challenge;
+    int failed_answers = 0;
 };
 
 } // namespace korvel::websocket

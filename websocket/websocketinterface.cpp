@@ -3,16 +3,20 @@
 
 #include "console/ckorvel.h"
 #include "usb/cusbhid.h"
+#include "websocket/authentication.h"
 #include "websocket/delivery.h"
 
 #include <QAbstractSocket>
 #include <QDebug>
 #include <QHostAddress>
+#include <QJsonDocument>
 #include <QMetaMethod>
 #include <QMetaObject>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
+#include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
 using korvel::websocket::Delivery;
@@ -48,6 +52,7 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     server =
         new QWebSocketServer(QStringLiteral("Korvel Control WebSocket Server"), QWebSocketServer::NonSecureMode, this);
     connect(server, &QWebSocketServer::newConnection, this, &CWebSocketInterface::onNewConnection);
+    connect(server, &QWebSocketServer::originAuthenticationRequired, this, &CWebSocketInterface::check_origin);
 
     listener = new QTcpServer(this);
     connect(listener, &QTcpServer::newConnection, this, &CWebSocketInterface::onTcpConnection);
@@ -60,7 +65,7 @@ void CWebSocketInterface::start()
     // A number that is no TCP port would otherwise be cut to 16 bits and listen on some other port.
     if (port < 0 || port > 65535)
         return;
-    if (listener->listen(QHostAddress::AnyIPv4, static_cast<quint16>(port)))
+    if (listener->listen(listen_on, static_cast<quint16>(port)))
         qDebug().noquote() << "WebSocket Server is listening on port:" << port;
 }
 
@@ -74,6 +79,27 @@ void CWebSocketInterface::setPort(int port)
     this->port = port;
     listener->close();
     start();
+}
+
+void CWebSocketInterface::setListenAddress(const QHostAddress &address)
+{
+    listen_on = address;
+    // A closed server stays closed: listening starts with setPort.
+    if (listener->isListening()) {
+        listener->close();
+        start();
+    }
+}
+
+void CWebSocketInterface::setAllowedOrigins(const QStringList &origins)
+{
+    allowed_origins = origins;
+}
+
+void CWebSocketInterface::setPasswordSecret(const QByteArray &secret, const QByteArray &salt)
+{
+    password_secret = secret;
+    password_salt = salt;
 }
 
 bool CWebSocketInterface::is_listening() const
@@ -130,6 +156,7 @@ void CWebSocketInterface::onTcpConnection()
         // Notifications are small frames sent about once a millisecond; with Nagle's algorithm each would wait
         // for the client's acknowledgement of the one before (tens of milliseconds with delayed acknowledgements).
         tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        korvel::websocket::enable_keep_alive(tcp->socketDescriptor(), keep_alive);
         handshaking.append(tcp);
         // The server answers the handshake, and closes and deletes the socket itself when it fails.
         server->handleConnection(tcp);
@@ -167,10 +194,73 @@ void CWebSocketInterface::onNewConnection()
     // The socket goes with its connection (the listener would otherwise keep it until it is destroyed itself).
     if (tcp)
         tcp->setParent(client);
-    delivery->add(client, tcp);
+    Session &session = delivery->add(client, tcp);
     connect(client, &QWebSocket::textMessageReceived, this, &CWebSocketInterface::processTextMessage);
     connect(client, &QWebSocket::disconnected, this, &CWebSocketInterface::socketDisconnected);
+    if (has_password())
+        challenge(session);
     emit connected_clients(client_count());
+}
+
+void CWebSocketInterface::check_origin(QWebSocketCorsAuthenticator *authenticator)
+{
+    // Browsers always send their page's origin; scripts and playout systems usually send none and are let in.
+    const QString origin = authenticator->origin();
+    if (origin.isEmpty())
+        return;
+    if (!origins_seen.contains(origin)) {
+        origins_seen.append(origin);
+        qDebug().noquote() << "WebSocket origin seen:" << origin;
+        emit origin_seen(origin);
+    }
+    if (!allowed_origins.isEmpty() && !allowed_origins.contains(origin, Qt::CaseInsensitive))
+        authenticator->setAllowed(false);
+}
+
+void CWebSocketInterface::challenge(Session &session)
+{
+    session.authenticated = false;
+    session.challenge = korvel::websocket::random_token();
+    const QJsonObject data{{QStringLiteral("challenge"), QString::fromLatin1(session.challenge)},
+                           {QStringLiteral("salt"), QString::fromLatin1(password_salt)}};
+    sendJSON(QJsonObject{{QStringLiteral("data"), data}, {QStringLiteral("msg"), QStringLiteral("hello")}}, QString(),
+             session.connection);
+    QWebSocket *client = session.connection;
+    // The connection is the timer's context: a connection released earlier takes its timer with it.
+    QTimer::singleShot(authentication_timeout_ms, client, [this, client] {
+        const Session *late = session_of(client);
+        if (late && !late->authenticated)
+            client->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("authentication timeout"));
+    });
+}
+
+void CWebSocketInterface::authenticate(Session &session, const QString &message)
+{
+    const QJsonObject request = QJsonDocument::fromJson(message.toUtf8()).object();
+    if (request.value(QLatin1String("msg")).toString() != QLatin1String("authenticate")) {
+        send_error(session.connection, QStringLiteral("authentication required"));
+        return;
+    }
+    const QByteArray expected = korvel::websocket::expected_answer(password_secret, session.challenge);
+    const QByteArray given = request.value(QLatin1String("data")).toString().toUtf8();
+    if (korvel::websocket::answers_match(given, expected)) {
+        session.authenticated = true;
+        session.challenge.clear();
+        sendJSON(QJsonObject{{QStringLiteral("data"), true}, {QStringLiteral("msg"), QStringLiteral("authenticated")}},
+                 QString(), session.connection);
+        return;
+    }
+    if (++session.failed_answers >= max_failed_answers) {
+        session.connection->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("authentication failed"));
+        return;
+    }
+    send_error(session.connection, QStringLiteral("authentication failed"));
+}
+
+void CWebSocketInterface::send_error(QWebSocket *client, const QString &error)
+{
+    sendJSON(QJsonObject{{QStringLiteral("data"), error}, {QStringLiteral("msg"), QStringLiteral("error")}}, QString(),
+             client);
 }
 
 void CWebSocketInterface::processTextMessage(QString message)
@@ -178,10 +268,13 @@ void CWebSocketInterface::processTextMessage(QString message)
     auto *client = qobject_cast<QWebSocket *>(sender());
     if (!client)
         return;
+    if (Session *session = session_of(client); session && !session->authenticated) {
+        authenticate(*session, message);
+        return;
+    }
     QString error;
     if (parseJSON(client, message, error) < 0)
-        sendJSON(QJsonObject{{QStringLiteral("data"), error}, {QStringLiteral("msg"), QStringLiteral("error")}},
-                 QString(), client);
+        send_error(client, error);
 }
 
 void CWebSocketInterface::socketDisconnected()
