@@ -120,8 +120,8 @@ void install_network_access(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *
             return;
         QSettings settings;
         dialog.access().save(settings);
-        const QString problem = apply(dialog.access(), websocket, udp);
-        Q_UNUSED(problem);
+        // The dialog offers only addresses the machine has, so there is nothing to warn of here.
+        apply(dialog.access(), websocket, udp);
     });
     tray_menu->addAction(action);
     // On the settings window: its shortcut, and a right click anywhere on it; its widgets stay as they are.

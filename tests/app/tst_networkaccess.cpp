@@ -1,11 +1,23 @@
 // Network access settings: the listen address a stored text stands for, the sender list, and what applying
 // the stored settings does to a running server.
 #include "app/networkaccess.h"
+#include "app/networkaccessdialog.h"
 #include "console/ckorvel.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
 #include "usb/usbids.h"
+#include "websocket/authentication.h"
 #include "websocket/cwebsocketinterface.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QNetworkRequest>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QWebSocket>
 
 #include <QSettings>
 #include <QStandardPaths>
@@ -106,6 +118,50 @@ private slots:
         QCOMPARE(ws.listen_address(), QHostAddress(QHostAddress::LocalHost));
         QVERIFY(ws.is_listening());
         QVERIFY(ws.has_password());
+        settings.clear();
+    }
+
+    // The dialog: an origin that connected is allowed with one click; a new password is stored only as its
+    // salted secret; a stored address the machine lost is shown with its warning.
+    void dialog()
+    {
+        CUSBHID link(nullptr, korvel::usb::vendor_id, korvel::usb::product_id);
+        CKorvel console(&link, nullptr);
+        CWebSocketInterface ws(&console, nullptr);
+        ws.setPort(0);
+        QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(ws.listening_port())));
+        request.setRawHeader("Origin", "http://panel.example:8080");
+        QWebSocket browser;
+        browser.open(request);
+        QTRY_COMPARE(ws.seen_origins(), QStringList{"http://panel.example:8080"});
+
+        QSettings settings;
+        settings.clear();
+        settings.setValue("network_listen_address", "192.0.2.99");
+        korvel::app::NetworkAccessDialog dialog(&ws, nullptr);
+        const QList<QLabel *> labels = dialog.findChildren<QLabel *>();
+        QVERIFY(std::any_of(labels.cbegin(), labels.cend(),
+                            [](QLabel *label) { return !label->isHidden() && label->text().contains("192.0.2.99"); }));
+
+        auto *seen = dialog.findChild<QListWidget *>();
+        seen->item(0)->setSelected(true);
+        for (QPushButton *button : dialog.findChildren<QPushButton *>()) {
+            if (button->text() == "Allow selected")
+                button->click();
+        }
+        dialog.findChild<QLineEdit *>()->setText("on air");
+        dialog.findChild<QCheckBox *>()->setChecked(false);
+        dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
+        QCOMPARE(dialog.result(), int(QDialog::Accepted));
+
+        const NetworkAccess chosen = dialog.access();
+        QCOMPARE(chosen.allowed_origins, QStringList{"http://panel.example:8080"});
+        QCOMPARE(chosen.listen_address, QStringLiteral("127.0.0.1"));
+        QCOMPARE(QByteArray::fromBase64(chosen.password_salt).size(), 32);
+        QCOMPARE(chosen.password_secret, korvel::websocket::password_secret("on air", chosen.password_salt));
+        chosen.save(settings);
+        for (const QString &key : settings.allKeys())
+            QVERIFY(!settings.value(key).toString().contains("on air"));
         settings.clear();
     }
 };
