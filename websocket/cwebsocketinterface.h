@@ -54,7 +54,9 @@ public:
     QHostAddress listen_address() const { return listen_on; }
     // Web origins allowed to connect. Empty: any. Clients that send no Origin header are never refused.
     void setAllowedOrigins(const QStringList &origins);
-    // The Origin headers of the handshakes since start, each once, in the order first seen.
+    // The Origin headers of the handshakes since start, each once, in the order first seen, up to
+    // max_seen_origins of them.
+    static constexpr int max_seen_origins = 64;
     QStringList seen_origins() const { return origins_seen; }
     // The stored secret (see websocket/authentication.h) and its salt; an empty secret: no password. Applies to
     // connections accepted from now on.

@@ -208,7 +208,8 @@ void CWebSocketInterface::check_origin(QWebSocketCorsAuthenticator *authenticato
     const QString origin = authenticator->origin();
     if (origin.isEmpty())
         return;
-    if (!origins_seen.contains(origin)) {
+    // Bounded, so a client sending a new Origin with every handshake cannot grow the list or the log at will.
+    if (origins_seen.size() < max_seen_origins && !origins_seen.contains(origin)) {
         origins_seen.append(origin);
         qDebug().noquote() << "WebSocket origin seen:" << origin;
         emit origin_seen(origin);
