@@ -2,6 +2,7 @@
 
 #include "ui_mainwindow.h"
 
+#include "app/networkaccess.h"
 #include "console/ckorvel.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
@@ -105,6 +106,7 @@ MainWindow::MainWindow(const AppIdentity &identity, QWidget *parent)
     trayIcon->setContextMenu(trayIconMenu);
     trayIcon->setVisible(true);
     add_window_actions();
+    korvel::app::install_network_access(this, trayIconMenu, trayIcon, websocket, udp);
 
     setup_port_fields();
     readSettings();

@@ -2,12 +2,13 @@
 
 #include "console/reportid.h"
 #include "net/defaultports.h"
+#include "websocket/keepalive.h"
 
-#include <QAbstractSocket>
-#include <QHash>
+#include <QByteArray>
+#include <QHostAddress>
 #include <QJsonObject>
 #include <QJsonValue>
-#include <QMap>
+#include <QList>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -16,14 +17,22 @@
 #include <initializer_list>
 
 class CKorvel;
+class QTcpServer;
+class QTcpSocket;
 class QWebSocket;
+class QWebSocketCorsAuthenticator;
 class QWebSocketServer;
+namespace korvel::websocket {
+class Delivery;
+struct Session;
+} // namespace korvel::websocket
 
 // The console offered over WebSocket: the server and its clients, the JSON envelope, the command dispatcher,
 // the notifications of every console event and the state and configuration snapshots.
 //
-// Split by concern: websocketinterface.cpp (server, clients, sendJSON), _dispatcher.cpp (frame, subscriptions,
-// queries), consolecommand.* and _control.cpp (console commands), _notifications.cpp, _snapshots.cpp.
+// Split by concern: websocketinterface.cpp (server, clients, sendJSON), delivery.cpp (sessions and the frames
+// on their way to the sockets), _dispatcher.cpp (frame, subscriptions, queries), consolecommand.* and
+// _control.cpp (console commands), _notifications.cpp, _snapshots.cpp.
 class CWebSocketInterface : public QObject {
     Q_OBJECT
 
@@ -41,12 +50,28 @@ public:
     bool is_listening() const;
     // The port actually listened on (the stored port, or the system's choice for port 0); 0 while closed.
     quint16 listening_port() const;
-    int client_count() const { return static_cast<int>(clients.size()); }
-    // Clients whose frames are written straight to their TCP socket (the others go through QWebSocket).
-    int direct_client_count() const { return static_cast<int>(transports.size()); }
+    int client_count() const;
 
-    // A client whose unsent output would exceed this is closed: it has stopped reading.
-    static constexpr qint64 max_pending_output = 4 * 1024 * 1024;
+    // Access control; each is off by default, which leaves every exchange as it always was.
+    // The address listened on: every IPv4 interface (the default), or one address. Restarts listening.
+    void setListenAddress(const QHostAddress &address);
+    QHostAddress listen_address() const { return listen_on; }
+    // Web origins allowed to connect. Empty: any. Clients that send no Origin header are never refused.
+    void setAllowedOrigins(const QStringList &origins);
+    // The Origin headers of the handshakes since start, each once, in the order first seen, up to
+    // max_seen_origins of them.
+    static constexpr int max_seen_origins = 64;
+    QStringList seen_origins() const { return origins_seen; }
+    // The stored secret (see websocket/authentication.h) and its salt; an empty secret: no password. Applies to
+    // connections accepted from now on.
+    void setPasswordSecret(const QByteArray &secret, const QByteArray &salt);
+    bool has_password() const { return !password_secret.isEmpty(); }
+    // How long a new connection has to authenticate, and the keep-alive times of new connections.
+    void set_authentication_timeout(int ms) { authentication_timeout_ms = ms; }
+    void set_keep_alive(const korvel::websocket::KeepAlive &times) { keep_alive = times; }
+    // Unanswered challenges after which a connection is closed.
+    static constexpr int max_failed_answers = 3;
+
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = 1024 * 1024;
 
@@ -102,6 +127,8 @@ public:
 
 signals:
     void connected_clients(int clients);
+    // A handshake carried an Origin header not seen since start.
+    void origin_seen(const QString &origin);
 
 public slots:
     void onNewConnection();
@@ -204,8 +231,8 @@ private:
     // The handler of a subscription or query command (exact, case-sensitive), or null. The console commands
     // are data (websocket/consolecommand.h).
     static QueryHandler find_query(const QString &name);
-    // The subscription list of a client; a client without an entry gets an empty one.
-    QStringList &subscriptions(QWebSocket *client);
+    // The session of a client, null for a connection that has none (never accepted, or already released).
+    korvel::websocket::Session *session_of(QWebSocket *client);
     // Sends a notification to every client, or to the clients subscribed to topic.
     void notify(const QString &msg, const QJsonValue &data, const QString &topic = QString());
     // Sends {name of member index: value} to every client; nothing when index names no member of the list.
@@ -216,23 +243,19 @@ private:
     // Sets the snapshot key of a catalogue item from its cached report.
     void put_snapshot(QJsonObject &data, korvel::ReportId id) const;
     void remove_client(QWebSocket *client);
-    // Finds a new client's TCP socket, switches Nagle's algorithm off on it (each notification leaves at
-    // once) and keeps it for writing frames straight to it.
-    void attach_transport(QWebSocket *client);
-    // One message as every recipient gets it: the text, its UTF-8 size and its finished frame.
-    struct OutgoingMessage {
-        QString text;
-        QByteArray frame;
-        qint64 bytes = 0;
-    };
-    // Sends one text frame to a client of the table; a client whose unsent output would pass
-    // max_pending_output is dropped instead.
-    void deliver(QWebSocket *client, const OutgoingMessage &message);
-    // Writes what is pending for one client; flush_pending() does so for every client with frames pending.
-    void flush(QWebSocket *client);
-    void flush_pending();
+    // A TCP connection accepted by the listener: handed to the WebSocket server for its opening handshake.
+    void onTcpConnection();
+    // The TCP socket under a connection whose handshake just finished, from the sockets in handshake.
+    QTcpSocket *take_handshaken(QWebSocket *client);
     // Closes a client that stopped reading and removes it like any disconnection.
     void drop_slow_client(QWebSocket *client);
+    // Refuses a handshake whose Origin is not on a non-empty list of allowed origins.
+    void check_origin(QWebSocketCorsAuthenticator *authenticator);
+    // Sends a new connection its challenge, when a password is set.
+    void challenge(korvel::websocket::Session &session);
+    // A message of a connection that has not authenticated yet: its answer to the challenge, or refused.
+    void authenticate(korvel::websocket::Session &session, const QString &message);
+    void send_error(QWebSocket *client, const QString &error);
 
     // Subscriptions and queries (websocketinterface_dispatcher.cpp).
     int subscribe(QWebSocket *client, const QJsonValue &data, QString &error);
@@ -245,17 +268,19 @@ private:
     int get_all(QWebSocket *client, const QJsonValue &data, QString &error);
     int get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
 
+    // Our own listener accepts the TCP connections, so every session knows its socket; the WebSocket server
+    // only performs the opening handshake on them.
+    QTcpServer *listener;
     QWebSocketServer *server;
-    QMap<QWebSocket *, QStringList> clients;
-    // The TCP socket under each client, where it could be found (websocket/framewriter.h), and the frames
-    // waiting for the end of the current pass of the event loop.
-    struct Transport {
-        QPointer<QAbstractSocket> socket;
-        QByteArray pending;
-    };
-    QHash<QWebSocket *, Transport> transports;
-    QList<QWebSocket *> flush_queue;
-    bool flush_posted = false;
+    QList<QPointer<QTcpSocket>> handshaking;
+    korvel::websocket::Delivery *delivery;
+    QHostAddress listen_on{QHostAddress::AnyIPv4};
+    QStringList allowed_origins;
+    QStringList origins_seen;
+    QByteArray password_secret;
+    QByteArray password_salt;
+    int authentication_timeout_ms = 10000;
+    korvel::websocket::KeepAlive keep_alive;
     CKorvel *console;
     int port = korvel::ports::websocket;
 };

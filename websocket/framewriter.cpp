@@ -1,8 +1,6 @@
 #include "websocket/framewriter.h"
 
 #include <QAbstractSocket>
-#include <QList>
-#include <QWebSocket>
 #include <QtGlobal>
 
 #ifdef Q_OS_UNIX
@@ -37,20 +35,6 @@ QByteArray text_frame(QByteArrayView utf8)
     }
     frame.append(utf8);
     return frame;
-}
-
-QAbstractSocket *transport_of(QWebSocket *connection, QObject *server)
-{
-    // Qt 6.4 leaves the accepted socket with the server's TCP server; look under the connection as well.
-    QList<QAbstractSocket *> sockets = connection->findChildren<QAbstractSocket *>();
-    if (server)
-        sockets += server->findChildren<QAbstractSocket *>();
-    for (QAbstractSocket *socket : std::as_const(sockets)) {
-        if (socket->peerPort() == connection->peerPort() && socket->peerAddress() == connection->peerAddress() &&
-            socket->localPort() == connection->localPort())
-            return socket;
-    }
-    return nullptr;
 }
 
 bool write_frame(QAbstractSocket &socket, const QByteArray &frame)

@@ -4,8 +4,6 @@
 #include <QByteArrayView>
 
 class QAbstractSocket;
-class QObject;
-class QWebSocket;
 
 // Sending one serialised message to many connections without QWebSocket's per-connection work. QWebSocket
 // converts the text to UTF-8, copies it, frames it and queues it for every connection, and its TCP socket
@@ -18,10 +16,6 @@ namespace korvel::websocket {
 // form, then the payload (RFC 6455, 5.2). The same bytes QWebSocket::sendTextMessage writes for a message
 // that fits one frame.
 QByteArray text_frame(QByteArrayView utf8);
-
-// The TCP socket under a connection that a QWebSocketServer accepted, found among the descendants of the
-// connection and of the server by its peer; null when there is none to be found.
-QAbstractSocket *transport_of(QWebSocket *connection, QObject *server);
 
 // Writes a whole frame to a connected TCP socket, after whatever earlier writes still wait in its buffer:
 // straight to the operating system when nothing waits, so no write notifier is involved; what the system does

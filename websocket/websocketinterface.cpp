@@ -3,23 +3,30 @@
 
 #include "console/ckorvel.h"
 #include "usb/cusbhid.h"
-#include "websocket/framewriter.h"
+#include "websocket/authentication.h"
+#include "websocket/delivery.h"
 
 #include <QAbstractSocket>
-#include <QByteArray>
 #include <QDebug>
 #include <QHostAddress>
 #include <QJsonDocument>
 #include <QMetaMethod>
 #include <QMetaObject>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
 #include <QWebSocket>
+#include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
-#include <utility>
+using korvel::websocket::Delivery;
+using korvel::websocket::Session;
 
 CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     : QObject(parent)
+    , listener(nullptr)
     , server(nullptr)
+    , delivery(nullptr)
     , console(console)
 {
     // Every console event "x_event" goes to the slot "on_x_event" of the same signature.
@@ -45,6 +52,12 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     server =
         new QWebSocketServer(QStringLiteral("Korvel Control WebSocket Server"), QWebSocketServer::NonSecureMode, this);
     connect(server, &QWebSocketServer::newConnection, this, &CWebSocketInterface::onNewConnection);
+    connect(server, &QWebSocketServer::originAuthenticationRequired, this, &CWebSocketInterface::check_origin);
+
+    listener = new QTcpServer(this);
+    connect(listener, &QTcpServer::newConnection, this, &CWebSocketInterface::onTcpConnection);
+    delivery = new Delivery(this);
+    connect(delivery, &Delivery::too_slow, this, &CWebSocketInterface::drop_slow_client);
 }
 
 void CWebSocketInterface::start()
@@ -52,113 +65,67 @@ void CWebSocketInterface::start()
     // A number that is no TCP port would otherwise be cut to 16 bits and listen on some other port.
     if (port < 0 || port > 65535)
         return;
-    if (server->listen(QHostAddress::AnyIPv4, static_cast<quint16>(port)))
+    if (listener->listen(listen_on, static_cast<quint16>(port)))
         qDebug().noquote() << "WebSocket Server is listening on port:" << port;
 }
 
 void CWebSocketInterface::stop()
 {
-    server->close();
+    listener->close();
 }
 
 void CWebSocketInterface::setPort(int port)
 {
     this->port = port;
-    server->close();
+    listener->close();
     start();
+}
+
+void CWebSocketInterface::setListenAddress(const QHostAddress &address)
+{
+    listen_on = address;
+    // A closed server stays closed: listening starts with setPort.
+    if (listener->isListening()) {
+        listener->close();
+        start();
+    }
+}
+
+void CWebSocketInterface::setAllowedOrigins(const QStringList &origins)
+{
+    allowed_origins = origins;
+}
+
+void CWebSocketInterface::setPasswordSecret(const QByteArray &secret, const QByteArray &salt)
+{
+    password_secret = secret;
+    password_salt = salt;
 }
 
 bool CWebSocketInterface::is_listening() const
 {
-    return server->isListening();
+    return listener->isListening();
 }
 
 quint16 CWebSocketInterface::listening_port() const
 {
-    return server->isListening() ? server->serverPort() : 0;
+    return listener->isListening() ? listener->serverPort() : 0;
 }
 
-QStringList &CWebSocketInterface::subscriptions(QWebSocket *client)
+int CWebSocketInterface::client_count() const
 {
-    return clients[client];
+    return delivery->count();
+}
+
+Session *CWebSocketInterface::session_of(QWebSocket *client)
+{
+    return delivery->find(client);
 }
 
 void CWebSocketInterface::sendJSON(const QJsonObject &message, const QString &topic, QWebSocket *target)
 {
-    // Clients accepted earlier are served whether or not the server still listens: only new connections need it.
-    // Serialised once, and framed once for every recipient: the frame carries exactly the UTF-8 that
-    // QWebSocket::sendTextMessage would send for the text.
-    OutgoingMessage out;
-    out.text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Indented));
-    const QByteArray utf8 = out.text.toUtf8();
-    out.bytes = utf8.size();
-    out.frame = korvel::websocket::text_frame(utf8);
-
-    if (target) {
-        deliver(target, out);
-        return;
-    }
-    // A client may be dropped while sending; walk a copy so the walk itself is never disturbed.
-    const auto recipients = clients;
-    for (auto it = recipients.cbegin(); it != recipients.cend(); ++it) {
-        if (!topic.isEmpty() && !it.value().contains(topic))
-            continue;
-        deliver(it.key(), out);
-    }
-}
-
-void CWebSocketInterface::deliver(QWebSocket *client, const OutgoingMessage &message)
-{
-    // Only clients still in the table: one dropped earlier in this call is closing and awaits deletion.
-    if (!clients.contains(client))
-        return;
-    const auto transport = transports.find(client);
-    const qint64 queued = transport != transports.end() ? transport->pending.size() : 0;
-    // A client that stopped reading would otherwise let its unsent output grow without limit.
-    if (client->bytesToWrite() + queued + message.bytes > max_pending_output) {
-        drop_slow_client(client);
-        return;
-    }
-    // The frame goes straight to the connection's TCP socket when it is known and the message fits one frame
-    // (as QWebSocket would send it). Frames for one client within one pass of the event loop leave together,
-    // in one write, once the pass is over.
-    if (transport != transports.end() && transport->socket && client->state() == QAbstractSocket::ConnectedState &&
-        static_cast<quint64>(message.bytes) <= client->outgoingFrameSize()) {
-        if (transport->pending.isEmpty()) {
-            transport->pending = message.frame;
-            flush_queue.append(client);
-            if (!flush_posted) {
-                flush_posted = true;
-                QMetaObject::invokeMethod(this, &CWebSocketInterface::flush_pending, Qt::QueuedConnection);
-            }
-        } else {
-            transport->pending.append(message.frame);
-        }
-        return;
-    }
-    // Otherwise QWebSocket frames it, after what is still pending for the client.
-    flush(client);
-    client->sendTextMessage(message.text);
-}
-
-void CWebSocketInterface::flush(QWebSocket *client)
-{
-    const auto transport = transports.find(client);
-    if (transport == transports.end() || transport->pending.isEmpty())
-        return;
-    const QByteArray frames = std::exchange(transport->pending, QByteArray());
-    // A socket that is gone or no longer connected takes nothing, as QWebSocket would send nothing.
-    if (transport->socket)
-        korvel::websocket::write_frame(*transport->socket, frames);
-}
-
-void CWebSocketInterface::flush_pending()
-{
-    flush_posted = false;
-    const QList<QWebSocket *> queue = std::exchange(flush_queue, {});
-    // Only looked up, never dereferenced: a client removed meanwhile has no transport entry any more.
-    for (QWebSocket *client : queue)
-        flush(client);
+    // Clients accepted earlier are served whether or not the listener still listens: only new connections need it.
+    delivery->send(message, topic, target);
 }
 
 void CWebSocketInterface::drop_slow_client(QWebSocket *client)
@@ -177,22 +144,39 @@ void CWebSocketInterface::notify(const QString &msg, const QJsonValue &data, con
 
 void CWebSocketInterface::remove_client(QWebSocket *client)
 {
-    clients.remove(client);
-    transports.remove(client);
+    delivery->remove(client);
     client->disconnect(this);
     client->deleteLater();
     emit connected_clients(client_count());
 }
 
-void CWebSocketInterface::attach_transport(QWebSocket *client)
+void CWebSocketInterface::onTcpConnection()
 {
-    QAbstractSocket *tcp = korvel::websocket::transport_of(client, server);
-    if (!tcp)
-        return;
-    // Notifications are small frames sent about once a millisecond; with Nagle's algorithm each would wait for
-    // the client's acknowledgement of the one before (tens of milliseconds with delayed acknowledgements).
-    tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    transports.insert(client, Transport{tcp, QByteArray()});
+    while (QTcpSocket *tcp = listener->nextPendingConnection()) {
+        // Notifications are small frames sent about once a millisecond; with Nagle's algorithm each would wait
+        // for the client's acknowledgement of the one before (tens of milliseconds with delayed acknowledgements).
+        tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        korvel::websocket::enable_keep_alive(tcp->socketDescriptor(), keep_alive);
+        handshaking.append(tcp);
+        // The server answers the handshake, and closes and deletes the socket itself when it fails.
+        server->handleConnection(tcp);
+    }
+}
+
+QTcpSocket *CWebSocketInterface::take_handshaken(QWebSocket *client)
+{
+    QTcpSocket *found = nullptr;
+    // A socket is in handshake only until it is upgraded or deleted; one connection has one address pair.
+    handshaking.removeIf([&](const QPointer<QTcpSocket> &tcp) {
+        if (!tcp)
+            return true;
+        if (found || tcp->peerPort() != client->peerPort() || tcp->localPort() != client->localPort() ||
+            tcp->peerAddress() != client->peerAddress())
+            return false;
+        found = tcp;
+        return true;
+    });
+    return found;
 }
 
 void CWebSocketInterface::onNewConnection()
@@ -206,11 +190,78 @@ void CWebSocketInterface::onNewConnection()
     // No command comes near this; a larger message closes the connection with "message too big" (1009).
     client->setMaxAllowedIncomingFrameSize(max_incoming_message);
     client->setMaxAllowedIncomingMessageSize(max_incoming_message);
-    attach_transport(client);
+    QTcpSocket *tcp = take_handshaken(client);
+    // The socket goes with its connection (the listener would otherwise keep it until it is destroyed itself).
+    if (tcp)
+        tcp->setParent(client);
+    Session &session = delivery->add(client, tcp);
     connect(client, &QWebSocket::textMessageReceived, this, &CWebSocketInterface::processTextMessage);
     connect(client, &QWebSocket::disconnected, this, &CWebSocketInterface::socketDisconnected);
-    clients.insert(client, QStringList());
+    if (has_password())
+        challenge(session);
     emit connected_clients(client_count());
+}
+
+void CWebSocketInterface::check_origin(QWebSocketCorsAuthenticator *authenticator)
+{
+    // Browsers always send their page's origin; scripts and playout systems usually send none and are let in.
+    const QString origin = authenticator->origin();
+    if (origin.isEmpty())
+        return;
+    // Bounded, so a client sending a new Origin with every handshake cannot grow the list or the log at will.
+    if (origins_seen.size() < max_seen_origins && !origins_seen.contains(origin)) {
+        origins_seen.append(origin);
+        qDebug().noquote() << "WebSocket origin seen:" << origin;
+        emit origin_seen(origin);
+    }
+    if (!allowed_origins.isEmpty() && !allowed_origins.contains(origin, Qt::CaseInsensitive))
+        authenticator->setAllowed(false);
+}
+
+void CWebSocketInterface::challenge(Session &session)
+{
+    session.authenticated = false;
+    session.challenge = korvel::websocket::random_token();
+    const QJsonObject data{{QStringLiteral("challenge"), QString::fromLatin1(session.challenge)},
+                           {QStringLiteral("salt"), QString::fromLatin1(password_salt)}};
+    sendJSON(QJsonObject{{QStringLiteral("data"), data}, {QStringLiteral("msg"), QStringLiteral("hello")}}, QString(),
+             session.connection);
+    QWebSocket *client = session.connection;
+    // The connection is the timer's context: a connection released earlier takes its timer with it.
+    QTimer::singleShot(authentication_timeout_ms, client, [this, client] {
+        const Session *late = session_of(client);
+        if (late && !late->authenticated)
+            client->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("authentication timeout"));
+    });
+}
+
+void CWebSocketInterface::authenticate(Session &session, const QString &message)
+{
+    const QJsonObject request = QJsonDocument::fromJson(message.toUtf8()).object();
+    if (request.value(QLatin1String("msg")).toString() != QLatin1String("authenticate")) {
+        send_error(session.connection, QStringLiteral("authentication required"));
+        return;
+    }
+    const QByteArray expected = korvel::websocket::expected_answer(password_secret, session.challenge);
+    const QByteArray given = request.value(QLatin1String("data")).toString().toUtf8();
+    if (korvel::websocket::answers_match(given, expected)) {
+        session.authenticated = true;
+        session.challenge.clear();
+        sendJSON(QJsonObject{{QStringLiteral("data"), true}, {QStringLiteral("msg"), QStringLiteral("authenticated")}},
+                 QString(), session.connection);
+        return;
+    }
+    if (++session.failed_answers >= max_failed_answers) {
+        session.connection->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("authentication failed"));
+        return;
+    }
+    send_error(session.connection, QStringLiteral("authentication failed"));
+}
+
+void CWebSocketInterface::send_error(QWebSocket *client, const QString &error)
+{
+    sendJSON(QJsonObject{{QStringLiteral("data"), error}, {QStringLiteral("msg"), QStringLiteral("error")}}, QString(),
+             client);
 }
 
 void CWebSocketInterface::processTextMessage(QString message)
@@ -218,10 +269,13 @@ void CWebSocketInterface::processTextMessage(QString message)
     auto *client = qobject_cast<QWebSocket *>(sender());
     if (!client)
         return;
+    if (Session *session = session_of(client); session && !session->authenticated) {
+        authenticate(*session, message);
+        return;
+    }
     QString error;
     if (parseJSON(client, message, error) < 0)
-        sendJSON(QJsonObject{{QStringLiteral("data"), error}, {QStringLiteral("msg"), QStringLiteral("error")}},
-                 QString(), client);
+        send_error(client, error);
 }
 
 void CWebSocketInterface::socketDisconnected()

@@ -5,6 +5,7 @@
 #include "console/valuelists.h"
 #include "usb/cusbhid.h"
 #include "websocket/consolecommand.h"
+#include "websocket/session.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -85,10 +86,10 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
 // broadcast.
 int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, QString &)
 {
-    const auto entry = clients.find(client);
-    if (entry == clients.end())
+    korvel::websocket::Session *session = session_of(client);
+    if (!session)
         return 0;
-    QStringList &list = *entry;
+    QStringList &list = session->subscriptions;
     const auto add = [&list](const QString &topic) {
         if (korvel::lookup_word(korvel::topic_names, topic) >= 0 && !list.contains(topic))
             list.append(topic);
@@ -106,10 +107,10 @@ int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, Q
 
 int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data, QString &)
 {
-    const auto entry = clients.find(client);
-    if (entry == clients.end())
+    korvel::websocket::Session *session = session_of(client);
+    if (!session)
         return 0;
-    QStringList &list = *entry;
+    QStringList &list = session->subscriptions;
     if (data.isArray()) {
         for (const QJsonValue &element : data.toArray()) {
             if (element.isString())
@@ -127,7 +128,8 @@ int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data,
 
 int CWebSocketInterface::get_subscriptions(QWebSocket *client, const QJsonValue &, QString &)
 {
-    reply(*this, client, "subscriptions", QJsonArray::fromStringList(clients.value(client)));
+    const korvel::websocket::Session *session = session_of(client);
+    reply(*this, client, "subscriptions", QJsonArray::fromStringList(session ? session->subscriptions : QStringList()));
     return 0;
 }
 

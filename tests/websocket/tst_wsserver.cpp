@@ -7,15 +7,24 @@
 #include "usb/cusbhid.h"
 #include "websocket/cwebsocketinterface.h"
 
+#include "websocket/authentication.h"
+
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QNetworkRequest>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 #include <QWebSocket>
+
+#include <memory>
+#include <unistd.h>
+#include <vector>
 
 using emulator::EmulatedDevice;
 
@@ -69,6 +78,65 @@ private:
         if (previous())
             previous()(type, context, message);
     }
+};
+
+// A handshake with an Origin header, or none when origin is empty; true when the server accepted it.
+bool connects_with_origin(quint16 port, const QString &origin)
+{
+    QNetworkRequest request(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+    if (!origin.isEmpty())
+        request.setRawHeader("Origin", origin.toUtf8());
+    QWebSocket socket;
+    socket.open(request);
+    if (!QTest::qWaitFor([&] { return socket.state() == QAbstractSocket::ConnectedState || socket.error() >= 0; },
+                         10000))
+        return false;
+    return socket.state() == QAbstractSocket::ConnectedState;
+}
+
+QString answer_to(const QString &hello, const QString &password)
+{
+    const QJsonObject data = parse(hello).value("data").toObject();
+    const QByteArray secret = korvel::websocket::password_secret(password, data.value("salt").toString().toUtf8());
+    return QString::fromLatin1(korvel::websocket::expected_answer(secret, data.value("challenge").toString().toUtf8()));
+}
+
+// Runs a command and reports whether it succeeded.
+bool run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(10000) && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
+}
+
+// A network namespace joined to this one by a pair of virtual Ethernet links, gone with the object.
+struct PeerNamespace {
+    PeerNamespace()
+    {
+        const qint64 pid = QCoreApplication::applicationPid();
+        name = QStringLiteral("korvelws%1").arg(pid);
+        host_link = QStringLiteral("kvh%1").arg(pid % 100000);
+        peer_link = QStringLiteral("kvp%1").arg(pid % 100000);
+        const QString subnet = QStringLiteral("10.%1.%2.").arg(200 + pid % 50).arg(pid / 50 % 256);
+        host_address = subnet + "1";
+        peer_address = subnet + "2";
+        ok = run("ip", {"netns", "add", name}) &&
+             run("ip", {"link", "add", host_link, "type", "veth", "peer", "name", peer_link}) &&
+             run("ip", {"link", "set", peer_link, "netns", name}) &&
+             run("ip", {"addr", "add", host_address + "/30", "dev", host_link}) &&
+             run("ip", {"link", "set", host_link, "up"}) &&
+             in_namespace({"ip", "addr", "add", peer_address + "/30", "dev", peer_link}) &&
+             in_namespace({"ip", "link", "set", peer_link, "up"}) && in_namespace({"ip", "link", "set", "lo", "up"});
+    }
+    ~PeerNamespace()
+    {
+        run("ip", {"netns", "del", name});
+        run("ip", {"link", "del", host_link});
+    }
+    bool in_namespace(const QStringList &command) { return run("ip", QStringList{"netns", "exec", name} + command); }
+
+    bool ok = false;
+    QString name, host_link, peer_link, host_address, peer_address;
 };
 } // namespace
 
@@ -171,6 +239,299 @@ private slots:
         QCOMPARE(rig.ws->client_count(), 0);
         // Disconnected connections are released.
         QTRY_COMPARE(rig.ws->findChildren<QWebSocket *>().size(), 0);
+    }
+
+    // Handshakes that finish in any order, and connections that never finish theirs, each leave every accepted
+    // client with its own socket: a reply reaches its asker alone and metering its subscribers alone.
+    void eachClientGetsItsOwnSocket_data()
+    {
+        QTest::addColumn<int>("clients");
+        QTest::addColumn<int>("stalled");
+        QTest::newRow("one") << 1 << 0;
+        QTest::newRow("six at once") << 6 << 0;
+        QTest::newRow("six, two stalled before them") << 6 << 2;
+    }
+
+    void eachClientGetsItsOwnSocket()
+    {
+        QFETCH(int, clients);
+        QFETCH(int, stalled);
+        WsRig rig;
+        QCOMPARE(rig.link->start(), 0);
+
+        // TCP connections that send half a handshake, and one that sends no handshake at all.
+        std::vector<std::unique_ptr<QTcpSocket>> half_open;
+        for (int i = 0; i < stalled; ++i) {
+            half_open.push_back(std::make_unique<QTcpSocket>());
+            half_open.back()->connectToHost(QHostAddress::LocalHost, rig.port());
+            QVERIFY(half_open.back()->waitForConnected(10000));
+            half_open.back()->write("GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+        }
+        QTcpSocket garbage;
+        garbage.connectToHost(QHostAddress::LocalHost, rig.port());
+        QVERIFY(garbage.waitForConnected(10000));
+        garbage.write("not a handshake\r\n\r\n");
+
+        std::vector<std::unique_ptr<WsTestClient>> all;
+        QList<WsTestClient *> pointers;
+        for (int i = 0; i < clients; ++i) {
+            all.push_back(std::make_unique<WsTestClient>());
+            pointers.append(all.back().get());
+            all.back()->socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(rig.port())));
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ws->client_count(), clients, 10000);
+        for (auto &client : all)
+            QTRY_COMPARE(client->socket.state(), QAbstractSocket::ConnectedState);
+        QTRY_COMPARE(garbage.state(), QAbstractSocket::UnconnectedState);
+
+        // Every other client subscribes; each asks for its own list, all at once.
+        for (int i = 0; i < clients; ++i) {
+            if (i % 2 == 0)
+                all[i]->send(R"({"msg":"subscribe","data":"metering"})");
+            all[i]->send(R"({"msg":"get_subscriptions"})");
+        }
+        for (int i = 0; i < clients; ++i) {
+            QTRY_COMPARE(all[i]->texts.size(), 1);
+            const QJsonArray expected = i % 2 == 0 ? QJsonArray{"metering"} : QJsonArray();
+            QCOMPARE(parse(all[i]->take().at(0)).value("data").toArray(), expected);
+        }
+        emit rig.console->state_metering_event(1, 2, 3, 4, 5, 6);
+        QVERIFY(sync_clients(*rig.ws, pointers));
+        for (int i = 0; i < clients; ++i)
+            QCOMPARE(msgs(all[i]->take()), i % 2 == 0 ? QStringList{"on_metering"} : QStringList());
+
+        // Once the clients are gone, nothing of theirs is left behind, sockets included.
+        for (auto &client : all)
+            QVERIFY(client->close());
+        QTRY_COMPARE(rig.ws->client_count(), 0);
+        for (auto &tcp : half_open)
+            tcp->abort();
+        QTRY_COMPARE(rig.ws->findChildren<QWebSocket *>().size(), 0);
+        QTRY_COMPARE(rig.ws->findChildren<QTcpSocket *>().size(), 0);
+    }
+
+    // Who may connect: the listen address decides which of the machine's addresses take connections.
+    void listenAddressDecidesWhoCanConnect_data()
+    {
+        QTest::addColumn<QString>("listen");
+        QTest::addColumn<QString>("target");
+        QTest::addColumn<bool>("connects");
+        QTest::newRow("every interface, 127.0.0.2") << ""
+                                                    << "127.0.0.2" << true;
+        QTest::newRow("this machine only, 127.0.0.1") << "127.0.0.1"
+                                                      << "127.0.0.1" << true;
+        QTest::newRow("this machine only, 127.0.0.2") << "127.0.0.1"
+                                                      << "127.0.0.2" << false;
+        QTest::newRow("127.0.0.2 only, 127.0.0.1") << "127.0.0.2"
+                                                   << "127.0.0.1" << false;
+    }
+
+    void listenAddressDecidesWhoCanConnect()
+    {
+        QFETCH(QString, listen);
+        QFETCH(QString, target);
+        QFETCH(bool, connects);
+        WsRig rig;
+        if (!listen.isEmpty())
+            rig.ws->setListenAddress(QHostAddress(listen));
+        QVERIFY(rig.ws->is_listening());
+        QTcpSocket probe;
+        probe.connectToHost(QHostAddress(target), rig.port());
+        QCOMPARE(probe.waitForConnected(10000), connects);
+        if (!connects)
+            QCOMPARE(probe.error(), QAbstractSocket::ConnectionRefusedError);
+    }
+
+    void allowedOrigins_data()
+    {
+        QTest::addColumn<QStringList>("allowed");
+        QTest::addColumn<QString>("origin");
+        QTest::addColumn<bool>("accepted");
+        const QStringList studio{"http://studio.example", "https://playout.example:8443"};
+        QTest::newRow("no list, any origin") << QStringList() << "http://elsewhere.example" << true;
+        QTest::newRow("no list, no origin") << QStringList() << "" << true;
+        QTest::newRow("on the list") << studio << "https://playout.example:8443" << true;
+        QTest::newRow("on the list, other letter case") << studio << "HTTP://Studio.Example" << true;
+        QTest::newRow("off the list") << studio << "http://elsewhere.example" << false;
+        QTest::newRow("off the list: same host, other port") << studio << "https://playout.example" << false;
+        QTest::newRow("off the list: a prefix of an allowed one") << studio << "http://studio.example.evil" << false;
+        QTest::newRow("list, no origin") << studio << "" << true;
+    }
+
+    void allowedOrigins()
+    {
+        QFETCH(QStringList, allowed);
+        QFETCH(QString, origin);
+        QFETCH(bool, accepted);
+        WsRig rig;
+        rig.ws->setAllowedOrigins(allowed);
+        QSignalSpy seen(rig.ws.get(), &CWebSocketInterface::origin_seen);
+        LogCapture log;
+        // Twice: the second handshake with the same origin is treated alike and not logged again.
+        for (int attempt = 1; attempt <= 2; ++attempt) {
+            QCOMPARE(connects_with_origin(rig.port(), origin), accepted);
+            QTRY_COMPARE(rig.ws->client_count(), 0);
+        }
+        const QStringList expected = origin.isEmpty() ? QStringList() : QStringList{origin};
+        QCOMPARE(rig.ws->seen_origins(), expected);
+        QCOMPARE(seen.count(), expected.size());
+        QCOMPARE(LogCapture::count_starting_with("WebSocket origin seen:"), expected.size());
+    }
+
+    // The password exchange. Each step is a message the client sends ("right" and "wrong" answers, "other"
+    // for a command before authenticating), then what it receives.
+    // Known answers, computed apart from this code (Python's hashlib).
+    void passwordArithmetic_data()
+    {
+        QTest::addColumn<QString>("password");
+        QTest::addColumn<QByteArray>("salt");
+        QTest::addColumn<QByteArray>("challenge");
+        QTest::addColumn<QByteArray>("secret");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("words") << "on air" << QByteArray("c2FsdA==") << QByteArray("Y2hhbGxlbmdl")
+                               << QByteArray("hnD3ERJ/lGRPxP5Pymy7OBssxYoq4G5/SVCs9XDkDpA=")
+                               << QByteArray("D46w/r9+5e3KLkeFmoLxHJ/P4DmW+PHLpf9sR6ZtQV4=");
+        QTest::newRow("empty password") << "" << QByteArray("salt") << QByteArray("challenge")
+                                        << QByteArray("Y0ea1poJCyWCd+yPum+ZQZov+ySJgVEGV8lEzNEUjpc=")
+                                        << QByteArray("5fmcrqR0I7snYOpUX/Ac22UdSA81TwCyHqCr6eFQyyI=");
+        QTest::newRow("UTF-8") << QStringLiteral("Grüße") << QByteArray("s") << QByteArray("c")
+                               << QByteArray("x0iVzMkrmlSiJcyIhjoEIi/AnqeT+1635mtKNCA7yqg=")
+                               << QByteArray("I+95GYJ81FTSkTMt0kpwUEt3vtuD4Z65JrTMyA7F1jk=");
+    }
+
+    void passwordArithmetic()
+    {
+        QFETCH(QString, password);
+        QFETCH(QByteArray, salt);
+        QFETCH(QByteArray, challenge);
+        QFETCH(QByteArray, secret);
+        QFETCH(QByteArray, answer);
+        QCOMPARE(korvel::websocket::password_secret(password, salt), secret);
+        QCOMPARE(korvel::websocket::expected_answer(secret, challenge), answer);
+        QVERIFY(korvel::websocket::answers_match(answer, answer));
+        QVERIFY(!korvel::websocket::answers_match(answer.chopped(1), answer));
+        QVERIFY(!korvel::websocket::answers_match(secret, answer));
+    }
+
+    void password_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("replies");
+        QTest::addColumn<bool>("closed");
+        const QString required = "error: authentication required";
+        const QString failed = "error: authentication failed";
+        QTest::newRow("right") << QStringList{"right", "other"}
+                               << QStringList{"authenticated: true", "api_version: 0.2.0"} << false;
+        QTest::newRow("command first") << QStringList{"other", "right"} << QStringList{required, "authenticated: true"}
+                                       << false;
+        QTest::newRow("wrong, then right") << QStringList{"wrong", "right", "other"}
+                                           << QStringList{failed, "authenticated: true", "api_version: 0.2.0"} << false;
+        QTest::newRow("two wrong, then right")
+            << QStringList{"wrong", "wrong", "right"} << QStringList{failed, failed, "authenticated: true"} << false;
+        QTest::newRow("three wrong") << QStringList{"wrong", "wrong", "wrong"} << QStringList{failed, failed} << true;
+        QTest::newRow("commands do not count as failures")
+            << QStringList{"other", "wrong", "other", "wrong", "other", "right"}
+            << QStringList{required, failed, required, failed, required, "authenticated: true"} << false;
+        QTest::newRow("silent") << QStringList() << QStringList() << true;
+    }
+
+    void password()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, replies);
+        QFETCH(bool, closed);
+        WsRig rig;
+        QCOMPARE(rig.link->start(), 0);
+        const QByteArray salt = korvel::websocket::random_token();
+        rig.ws->setPasswordSecret(korvel::websocket::password_secret("on air", salt), salt);
+        rig.ws->set_authentication_timeout(1500);
+        WsTestClient client, bystander;
+        QVERIFY(client.open(rig.port()));
+        QTRY_COMPARE(client.texts.size(), 1);
+        const QString hello = client.take().at(0);
+        const QJsonObject greeting = parse(hello);
+        QCOMPARE(greeting.value("msg").toString(), QStringLiteral("hello"));
+        QCOMPARE(greeting.value("data").toObject().value("salt").toString(), QString::fromLatin1(salt));
+        QCOMPARE(
+            QByteArray::fromBase64(greeting.value("data").toObject().value("challenge").toString().toLatin1()).size(),
+            32);
+
+        QStringList received;
+        for (const QString &step : std::as_const(steps)) {
+            const QString text =
+                step == "right"
+                    ? QStringLiteral(R"({"msg":"authenticate","data":"%1"})").arg(answer_to(hello, "on air"))
+                : step == "wrong"
+                    ? QStringLiteral(R"({"msg":"authenticate","data":"%1"})").arg(answer_to(hello, "on air "))
+                    : QStringLiteral(R"({"msg":"get_api_version"})");
+            const qsizetype before = client.texts.size();
+            client.send(text);
+            if (!QTest::qWaitFor([&] { return client.texts.size() > before; }, 1000))
+                continue;
+            const QJsonObject reply = parse(client.texts.last());
+            received.append(reply.value("msg").toString() + ": " + reply.value("data").toVariant().toString());
+        }
+        QCOMPARE(received, replies);
+
+        // Notifications reach a connection only once it has authenticated.
+        QVERIFY(bystander.open(rig.port()));
+        QTRY_COMPARE(bystander.texts.size(), 1);
+        client.take();
+        emit rig.console->state_non_stop_event(1);
+        if (closed) {
+            QTRY_COMPARE_WITH_TIMEOUT(client.socket.state(), QAbstractSocket::UnconnectedState, 5000);
+            QCOMPARE(client.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+            QTRY_COMPARE(rig.ws->client_count(), 1);
+        } else {
+            QTRY_COMPARE(client.texts.size(), 1);
+            QCOMPARE(msgs(client.take()), QStringList{"on_non_stop"});
+            // The bystander has not authenticated: nothing but its hello.
+            QTest::qWait(100);
+            QCOMPARE(msgs(bystander.take()), QStringList{"hello"});
+        }
+    }
+
+    // A client whose machine vanishes without closing its connection is removed by TCP keep-alive.
+    void aVanishedPeerIsRemoved_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("idle connection") << false;
+        QTest::newRow("notifications in flight") << true;
+    }
+
+    void aVanishedPeerIsRemoved()
+    {
+        QFETCH(bool, busy);
+        if (::geteuid() != 0)
+            QSKIP("needs root to create a network namespace");
+        PeerNamespace peer;
+        QVERIFY(peer.ok);
+        WsRig rig;
+        rig.ws->set_keep_alive({1, 1, 2});
+        rig.ws->setPort(0);
+
+        // A client in the other namespace: handshake, then silence for far longer than the test.
+        QProcess client;
+        client.setProgram("ip");
+        client.setArguments({"netns", "exec", peer.name, "python3", "-c",
+                             QStringLiteral("import socket, time\n"
+                                            "s = socket.create_connection(('%1', %2))\n"
+                                            "s.sendall(b'GET / HTTP/1.1\\r\\nHost: x\\r\\nUpgrade: websocket\\r\\n"
+                                            "Connection: Upgrade\\r\\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\\r\\n"
+                                            "Sec-WebSocket-Version: 13\\r\\n\\r\\n')\n"
+                                            "time.sleep(600)\n")
+                                 .arg(peer.host_address)
+                                 .arg(rig.port())});
+        client.start();
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ws->client_count(), 1, 10000);
+
+        // The peer's link goes down: nothing it would answer reaches it any more.
+        QVERIFY(peer.in_namespace({"ip", "link", "set", peer.peer_link, "down"}));
+        if (busy)
+            emit rig.console->state_non_stop_event(1);
+        QTRY_COMPARE_WITH_TIMEOUT(rig.ws->client_count(), 0, 20000);
+        client.kill();
+        client.waitForFinished();
     }
 
     void subscriptionsAreGoneAfterReconnecting()

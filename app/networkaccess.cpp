@@ -1,0 +1,129 @@
+// The network access settings: stored form, checks and applying them to the server and the bridge.
+#include "app/networkaccess.h"
+
+#include "app/networkaccessdialog.h"
+#include "udp/cudpinterface.h"
+#include "websocket/cwebsocketinterface.h"
+
+#include <QAction>
+#include <QDebug>
+#include <QMenu>
+#include <QNetworkInterface>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace korvel::app {
+
+namespace {
+const QString key_listen_address = QStringLiteral("network_listen_address");
+const QString key_allowed_origins = QStringLiteral("ws_allowed_origins");
+const QString key_password_secret = QStringLiteral("ws_password_secret");
+const QString key_password_salt = QStringLiteral("ws_password_salt");
+const QString key_allowed_udp_senders = QStringLiteral("udp_allowed_senders");
+constexpr int warning_ms = 30000;
+} // namespace
+
+NetworkAccess NetworkAccess::load(const QSettings &settings)
+{
+    NetworkAccess access;
+    access.listen_address = settings.value(key_listen_address).toString().trimmed();
+    access.allowed_origins = settings.value(key_allowed_origins).toStringList();
+    access.password_secret = settings.value(key_password_secret).toByteArray();
+    access.password_salt = settings.value(key_password_salt).toByteArray();
+    access.allowed_udp_senders = settings.value(key_allowed_udp_senders).toStringList();
+    return access;
+}
+
+void NetworkAccess::save(QSettings &settings) const
+{
+    settings.setValue(key_listen_address, listen_address);
+    settings.setValue(key_allowed_origins, allowed_origins);
+    settings.setValue(key_password_secret, password_secret);
+    settings.setValue(key_password_salt, password_salt);
+    settings.setValue(key_allowed_udp_senders, allowed_udp_senders);
+}
+
+QHostAddress listen_address_for(const QString &stored, const QList<QHostAddress> &machine, QString *warning)
+{
+    if (stored.isEmpty())
+        return QHostAddress(QHostAddress::AnyIPv4);
+    const QHostAddress address(stored);
+    const QHostAddress local(QHostAddress::LocalHost);
+    if (address == local || (!address.isNull() && machine.contains(address)))
+        return address;
+    if (warning)
+        *warning = QStringLiteral("The listen address %1 is not an address of this machine any more; listening on "
+                                  "this machine only (127.0.0.1).")
+                       .arg(stored);
+    return local;
+}
+
+QList<QHostAddress> machine_addresses()
+{
+    QList<QHostAddress> addresses;
+    for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+        if (address.protocol() == QAbstractSocket::IPv4Protocol)
+            addresses.append(address);
+    }
+    return addresses;
+}
+
+QList<QPair<QHostAddress, int>> parse_senders(const QStringList &texts, QStringList *invalid)
+{
+    // The bridge's own reading of an entry, so the dialog accepts exactly what the bridge does.
+    QList<QPair<QHostAddress, int>> senders;
+    for (const QString &raw : texts) {
+        const QString text = raw.trimmed();
+        if (text.isEmpty())
+            continue;
+        if (const auto subnets = CUDPInterface::parseSenderList(text))
+            senders.append(*subnets);
+        else if (invalid)
+            invalid->append(text);
+    }
+    return senders;
+}
+
+QString apply(const NetworkAccess &access, CWebSocketInterface *websocket, CUDPInterface *udp)
+{
+    QString warning;
+    const QHostAddress address = listen_address_for(access.listen_address, machine_addresses(), &warning);
+    // Only a change restarts the server, so the defaults leave its start exactly as it was.
+    if (websocket->listen_address() != address)
+        websocket->setListenAddress(address);
+    websocket->setAllowedOrigins(access.allowed_origins);
+    websocket->setPasswordSecret(access.password_secret, access.password_salt);
+    udp->setListenAddress(address);
+    udp->setAllowedSenders(parse_senders(access.allowed_udp_senders, nullptr));
+    if (!warning.isEmpty())
+        qWarning().noquote() << warning;
+    return warning;
+}
+
+void install_network_access(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CWebSocketInterface *websocket,
+                            CUDPInterface *udp)
+{
+    const QString warning = apply(NetworkAccess::load(QSettings()), websocket, udp);
+    if (!warning.isEmpty() && tray)
+        tray->showMessage(QObject::tr("Korvel Control"), warning, QSystemTrayIcon::Warning, warning_ms);
+
+    auto *action = new QAction(QObject::tr("Network access"), window);
+    action->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+N")));
+    action->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(action, &QAction::triggered, window, [window, websocket, udp] {
+        NetworkAccessDialog dialog(websocket, window);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        QSettings settings;
+        dialog.access().save(settings);
+        // The dialog offers only addresses the machine has, so there is nothing to warn of here.
+        apply(dialog.access(), websocket, udp);
+    });
+    tray_menu->addAction(action);
+    // On the settings window: its shortcut, and a right click anywhere on it; its widgets stay as they are.
+    window->addAction(action);
+    window->setContextMenuPolicy(Qt::ActionsContextMenu);
+}
+
+} // namespace korvel::app

@@ -1,0 +1,142 @@
+// The "Network access" dialog, built in code so the settings window's form stays as it is.
+#include "app/networkaccessdialog.h"
+
+#include "websocket/authentication.h"
+#include "websocket/cwebsocketinterface.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QVBoxLayout>
+
+namespace korvel::app {
+
+namespace {
+QStringList lines_of(const QPlainTextEdit *edit)
+{
+    QStringList lines;
+    for (const QString &line : edit->toPlainText().split(QLatin1Char('\n'))) {
+        if (!line.trimmed().isEmpty())
+            lines.append(line.trimmed());
+    }
+    return lines;
+}
+} // namespace
+
+NetworkAccessDialog::NetworkAccessDialog(CWebSocketInterface *websocket, QWidget *parent)
+    : QDialog(parent)
+    , stored(NetworkAccess::load(QSettings()))
+    , chosen(stored)
+{
+    setWindowTitle(tr("Network access"));
+    auto *layout = new QVBoxLayout(this);
+
+    auto *addresses = new QGroupBox(tr("Listen address (WebSocket server and UDP bridge)"), this);
+    auto *address_layout = new QVBoxLayout(addresses);
+    listen = new QComboBox(addresses);
+    listen->addItem(tr("Every IPv4 interface"), QString());
+    listen->addItem(tr("This machine only (127.0.0.1)"), QStringLiteral("127.0.0.1"));
+    for (const QHostAddress &address : machine_addresses()) {
+        if (!address.isLoopback())
+            listen->addItem(address.toString(), address.toString());
+    }
+    listen_warning = new QLabel(addresses);
+    listen_warning->setWordWrap(true);
+    listen_warning->setStyleSheet(QStringLiteral("color: #b00000"));
+    QString warning;
+    listen_address_for(stored.listen_address, machine_addresses(), &warning);
+    listen_warning->setText(warning);
+    listen_warning->setVisible(!warning.isEmpty());
+    const int current = listen->findData(warning.isEmpty() ? stored.listen_address : QStringLiteral("127.0.0.1"));
+    listen->setCurrentIndex(current < 0 ? 0 : current);
+    address_layout->addWidget(listen);
+    address_layout->addWidget(listen_warning);
+    layout->addWidget(addresses);
+
+    auto *web = new QGroupBox(tr("Allowed web origins (one per line; none: any)"), this);
+    auto *web_layout = new QVBoxLayout(web);
+    origins = new QPlainTextEdit(stored.allowed_origins.join(QLatin1Char('\n')), web);
+    web_layout->addWidget(origins);
+    web_layout->addWidget(new QLabel(tr("Origins seen since start:"), web));
+    seen = new QListWidget(web);
+    seen->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    seen->addItems(websocket->seen_origins());
+    connect(websocket, &CWebSocketInterface::origin_seen, seen,
+            [this](const QString &origin) { seen->addItem(origin); });
+    web_layout->addWidget(seen);
+    auto *allow = new QPushButton(tr("Allow selected"), web);
+    connect(allow, &QPushButton::clicked, this, &NetworkAccessDialog::allow_selected_origins);
+    connect(seen, &QListWidget::itemDoubleClicked, this, &NetworkAccessDialog::allow_selected_origins);
+    web_layout->addWidget(allow);
+    layout->addWidget(web);
+
+    auto *secret = new QGroupBox(tr("WebSocket password"), this);
+    auto *secret_layout = new QFormLayout(secret);
+    password = new QLineEdit(secret);
+    password->setEchoMode(QLineEdit::Password);
+    password->setPlaceholderText(stored.password_secret.isEmpty() ? tr("none") : tr("unchanged"));
+    secret_layout->addRow(tr("New password:"), password);
+    no_password = new QCheckBox(tr("No password"), secret);
+    no_password->setChecked(stored.password_secret.isEmpty());
+    connect(password, &QLineEdit::textEdited, no_password, [this] { no_password->setChecked(false); });
+    secret_layout->addRow(no_password);
+    layout->addWidget(secret);
+
+    auto *udp = new QGroupBox(tr("Allowed UDP senders (address or subnet, one per line; none: any)"), this);
+    auto *udp_layout = new QVBoxLayout(udp);
+    udp_senders = new QPlainTextEdit(stored.allowed_udp_senders.join(QLatin1Char('\n')), udp);
+    udp_layout->addWidget(udp_senders);
+    udp_problem = new QLabel(udp);
+    udp_problem->setStyleSheet(QStringLiteral("color: #b00000"));
+    udp_problem->setVisible(false);
+    udp_layout->addWidget(udp_problem);
+    layout->addWidget(udp);
+
+    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &NetworkAccessDialog::take_choices);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+}
+
+void NetworkAccessDialog::allow_selected_origins()
+{
+    QStringList list = lines_of(origins);
+    for (const QListWidgetItem *item : seen->selectedItems()) {
+        if (!list.contains(item->text(), Qt::CaseInsensitive))
+            list.append(item->text());
+    }
+    origins->setPlainText(list.join(QLatin1Char('\n')));
+}
+
+void NetworkAccessDialog::take_choices()
+{
+    QStringList invalid;
+    parse_senders(lines_of(udp_senders), &invalid);
+    if (!invalid.isEmpty()) {
+        // A sender list that does not say what was meant would lock out more, or less, than intended.
+        udp_problem->setText(tr("Not an IPv4 address or subnet: %1").arg(invalid.join(QStringLiteral(", "))));
+        udp_problem->setVisible(true);
+        return;
+    }
+    chosen.listen_address = listen->currentData().toString();
+    chosen.allowed_origins = lines_of(origins);
+    chosen.allowed_udp_senders = lines_of(udp_senders);
+    if (no_password->isChecked()) {
+        chosen.password_secret.clear();
+        chosen.password_salt.clear();
+    } else if (!password->text().isEmpty()) {
+        chosen.password_salt = korvel::websocket::random_token();
+        chosen.password_secret = korvel::websocket::password_secret(password->text(), chosen.password_salt);
+    }
+    accept();
+}
+
+} // namespace korvel::app

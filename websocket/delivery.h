@@ -1,0 +1,64 @@
+#pragma once
+
+#include "websocket/session.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <map>
+
+class QTcpSocket;
+class QWebSocket;
+
+namespace korvel::websocket {
+
+// The sessions of every accepted client and the delivery of outgoing messages to them: each message is
+// serialised and framed once, the frame goes straight to each recipient's TCP socket, and the frames of one
+// client within one pass of the event loop leave together in one write once the pass is over.
+class Delivery : public QObject {
+    Q_OBJECT
+
+public:
+    explicit Delivery(QObject *parent);
+
+    // A client whose unsent output would exceed this is reported by too_slow(): it has stopped reading.
+    static constexpr qint64 max_pending_output = 4 * 1024 * 1024;
+
+    Session &add(QWebSocket *connection, QTcpSocket *tcp);
+    // Forgets a client, and whatever was pending for it.
+    void remove(QWebSocket *connection);
+    // Null for a connection without a session (never accepted, or already removed).
+    Session *find(QWebSocket *connection);
+    int count() const { return static_cast<int>(sessions.size()); }
+
+    // Delivers to target alone when given, otherwise to every authenticated client (subscribed to topic, when
+    // given).
+    void send(const QJsonObject &message, const QString &topic, QWebSocket *target);
+
+signals:
+    // A client whose unsent output would pass max_pending_output; nothing more was queued for it. Emitted
+    // once the walk over the recipients is over, so the slot may remove it.
+    void too_slow(QWebSocket *connection);
+
+private:
+    // One message as every recipient gets it: the text, its UTF-8 size and its finished frame.
+    struct Outgoing {
+        QString text;
+        QByteArray frame;
+        qint64 bytes = 0;
+    };
+    // False when the client is too slow to take it.
+    bool deliver(Session &session, const Outgoing &message);
+    // Writes what is pending for one client; flush_pending() does so for every client with frames pending.
+    void flush(Session &session);
+    void flush_pending();
+
+    // Ordered by connection, as clients are served in a stable order.
+    std::map<QWebSocket *, Session> sessions;
+    QList<QWebSocket *> flush_queue;
+    bool flush_posted = false;
+};
+
+} // namespace korvel::websocket
