@@ -9,10 +9,12 @@ namespace korvel {
 
 // Member names of the JSON colour objects, and the key lists they make up.
 namespace keys {
-inline constexpr char color_on[] = "color_on";
-inline constexpr char color_off[] = "color_off";
-inline constexpr char color_on_and_fader[] = "color_on_and_fader";
-inline constexpr char blink_speed[] = "blink_speed";
+// Pointers to literals, not inline arrays: the address of an inline variable is not a constant expression in
+// GCC's sanitizer builds, and the catalogue's compile-time checks compare these.
+constexpr const char *color_on = "color_on";
+constexpr const char *color_off = "color_off";
+constexpr const char *color_on_and_fader = "color_on_and_fader";
+constexpr const char *blink_speed = "blink_speed";
 } // namespace keys
 inline const QStringList led_blink_keys{keys::color_on, keys::color_off, keys::blink_speed};
 inline const QStringList cue_color_keys{keys::color_on, keys::color_off};
