@@ -74,6 +74,7 @@ void CKorvel::on_disconnected()
 {
     qDebug().noquote() << "USB Disconnected";
     cache.clear();
+    led_blink_reported = 0;
     ++cache_generation;
 }
 

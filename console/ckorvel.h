@@ -148,6 +148,8 @@ private:
 
     void read_modify_write(const korvel::Item &item, int member, const int *fields);
     void write_item(const korvel::Item &item, int member, const int *fields);
+    // Whether the cached fields of item's member came from the console rather than from a zero-filled table.
+    bool member_reported(const korvel::Item &item, int member) const;
 
     // Replaces the cache entry of id with payload, reusing the entry's storage.
     void store(unsigned char id, QByteArrayView payload);
@@ -161,4 +163,7 @@ private:
     ReportCache cache;
     // Counts the closes of the link, so a report whose slots closed the link leaves the emptied cache alone.
     quint64 cache_generation = 0;
+    // Bit i: the console has reported LED i's blink fields (a blink report or echo). The tables are created
+    // zero-filled, so without this a zero the console never sent would read as a reported "off".
+    quint16 led_blink_reported = 0;
 };

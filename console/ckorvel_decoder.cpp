@@ -296,6 +296,7 @@ void CKorvel::apply_led(unsigned char id, QByteArrayView payload, bool announce)
             continue;
         }
 
+        led_blink_reported |= static_cast<quint16>(1u << led);
         std::array<int, std::size(korvel::fields::led_blink)> fields{};
         bool changed = false;
         for (std::size_t k = 0; k < fields.size(); ++k) {
