@@ -155,8 +155,8 @@ private:
     void store(unsigned char id, QByteArrayView payload);
     // The LED colour or blink table, created zero-filled at its full size where missing or short.
     QByteArray &led_table(unsigned char id);
-    // An LED state report (announce) or echo (silent) of the steady or the blinking LED item.
-    void apply_led(unsigned char id, QByteArrayView payload, bool announce);
+    // An LED state report or echo of the steady or the blinking LED item; either announces what it changed.
+    void apply_led(unsigned char id, QByteArrayView payload);
     void decode_metering(QByteArrayView payload);
 
     CUSBHID *usb;

@@ -135,8 +135,8 @@ private:
                rec.exchange(
                    QStringLiteral("Control-key LEDs"),
                    QStringLiteral("A string is a steady colour, an object a blinking LED. The console echoes LED "
-                                  "commands instead of reporting them, so no notification follows; `get_states` "
-                                  "shows the new colours."),
+                                  "commands instead of reporting them; what an echo changes is announced to every "
+                                  "client (a colour that was already set is not). `get_states` shows the new colours."),
                    {R"({"msg": "set_ctrl_led", "data": {"a1": "red", "b8": {"color_on": "green", "color_off": "off", "blink_speed": "fast"}}})"});
     }
 
