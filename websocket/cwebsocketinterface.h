@@ -36,6 +36,9 @@ public:
     void sendJSON(const QJsonObject &message, const QString &topic, QWebSocket *target);
     // Carries out one client message. 0: done or ignored; -1: refused, with error set.
     int parseJSON(QWebSocket *client, const QString &message, QString &error);
+    // A reply or error to the message parseJSON last took up: "data", that message's "id" when it carried one,
+    // and "msg". Notifications are built without it.
+    QJsonObject answer(const QString &msg, const QJsonValue &data) const;
 
     bool is_listening() const;
     // The port actually listened on (the stored port, or the system's choice for port 0); 0 while closed.
@@ -257,4 +260,6 @@ private:
     bool flush_posted = false;
     CKorvel *console;
     int port = 19552;
+    // The "id" of the client message being carried out; undefined when it has none.
+    QJsonValue request_id = QJsonValue(QJsonValue::Undefined);
 };

@@ -220,8 +220,7 @@ void CWebSocketInterface::processTextMessage(QString message)
         return;
     QString error;
     if (parseJSON(client, message, error) < 0)
-        sendJSON(QJsonObject{{QStringLiteral("data"), error}, {QStringLiteral("msg"), QStringLiteral("error")}},
-                 QString(), client);
+        sendJSON(answer(QStringLiteral("error"), error), QString(), client);
 }
 
 void CWebSocketInterface::socketDisconnected()

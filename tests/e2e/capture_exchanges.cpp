@@ -104,7 +104,10 @@ private:
                rec.exchange(QStringLiteral("Configuration snapshot"),
                             QStringLiteral("The 18 configuration keys. `get_all` answers one object with the keys "
                                            "of both snapshots, under \"msg\" \"all\"."),
-                            {R"({"msg": "get_config"})"});
+                            {R"({"msg": "get_config"})"}) &&
+               rec.exchange(QStringLiteral("Matching a reply by \"id\""),
+                            QStringLiteral("A message's \"id\" (any JSON value) comes back on its reply."),
+                            {R"({"msg": "get_firmware", "id": "fw-1"})"});
     }
 
     bool control()
@@ -223,7 +226,9 @@ private:
                rec.exchange(QStringLiteral("Unknown command"),
                             QStringLiteral("Names are case-sensitive; an unknown "
                                            "one is ignored without an answer."),
-                            {R"({"msg": "GET_TOPICS"})"});
+                            {R"({"msg": "GET_TOPICS"})"}) &&
+               rec.exchange(QStringLiteral("An error with the message's \"id\""), {},
+                            {R"({"msg": "set_on", "data": {"mod9": "on"}, "id": 17})"});
     }
 
     bool unplugging()
