@@ -63,10 +63,15 @@ CKorvel::CKorvel(CUSBHID *usb, QObject *parent)
     connect(usb, &CUSBHID::data_ready, this, &CKorvel::on_data_ready);
 }
 
+std::span<const korvel::ReportId> CKorvel::startup_requests()
+{
+    return ::startup_requests;
+}
+
 void CKorvel::on_connected()
 {
     qDebug().noquote() << "USB Connected!";
-    for (const R id : startup_requests)
+    for (const R id : ::startup_requests)
         request(korvel::type_byte(korvel::Message::request, id));
 }
 

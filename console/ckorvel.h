@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <initializer_list>
+#include <span>
 
 class CUSBHID;
 
@@ -85,6 +86,9 @@ public:
     // fields: one value per field of the item, in its order; member is ignored for items without members.
     void set(korvel::ReportId id, int member, const int *fields);
     void set(korvel::ReportId id, int member, std::initializer_list<int> fields);
+
+    // The report ids asked for whenever the link opens, in the order asked.
+    static std::span<const korvel::ReportId> startup_requests();
 
     // Asks for the state report of one id; id is the request type byte (0x40 plus the report id).
     void request(unsigned char id);

@@ -15,6 +15,7 @@
 #include <initializer_list>
 
 class CKorvel;
+class StartupState;
 class QWebSocket;
 class QWebSocketServer;
 
@@ -246,6 +247,9 @@ private:
     int get_states_reply(QWebSocket *client, const QJsonValue &data, QString &error);
     int get_all(QWebSocket *client, const QJsonValue &data, QString &error);
     int get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_state_complete(QWebSocket *client, const QJsonValue &data, QString &error);
+    // Tells every client that the state is complete (websocketinterface_dispatcher.cpp).
+    void on_state_complete();
 
     QWebSocketServer *server;
     QMap<QWebSocket *, QStringList> clients;
@@ -259,6 +263,8 @@ private:
     QList<QWebSocket *> flush_queue;
     bool flush_posted = false;
     CKorvel *console;
+    // Whether the console has answered the start-up requests since the link opened.
+    StartupState *startup = nullptr;
     int port = 19552;
     // The "id" of the client message being carried out; undefined when it has none.
     QJsonValue request_id = QJsonValue(QJsonValue::Undefined);

@@ -1,6 +1,8 @@
 // The server, its clients and the delivery of every outgoing message.
 #include "websocket/cwebsocketinterface.h"
 
+#include "console/startupstate.h"
+
 #include "console/ckorvel.h"
 #include "usb/cusbhid.h"
 #include "websocket/framewriter.h"
@@ -41,6 +43,8 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
         connect(link, &CUSBHID::connected, this, &CWebSocketInterface::on_connected);
         connect(link, &CUSBHID::disconnected, this, &CWebSocketInterface::on_disconnected);
     }
+    startup = new StartupState(console->device_link(), this);
+    connect(startup, &StartupState::completed, this, &CWebSocketInterface::on_state_complete);
 
     server =
         new QWebSocketServer(QStringLiteral("Korvel Control WebSocket Server"), QWebSocketServer::NonSecureMode, this);

@@ -2,6 +2,7 @@
 #include "websocket/cwebsocketinterface.h"
 
 #include "console/ckorvel.h"
+#include "console/startupstate.h"
 #include "console/valuelists.h"
 #include "usb/cusbhid.h"
 #include "websocket/consolecommand.h"
@@ -44,6 +45,7 @@ CWebSocketInterface::QueryHandler CWebSocketInterface::find_query(const QString 
         {"get_states", &CWebSocketInterface::get_states_reply},
         {"get_all", &CWebSocketInterface::get_all},
         {"get_firmware", &CWebSocketInterface::get_firmware_reply},
+        {"get_state_complete", &CWebSocketInterface::get_state_complete},
     };
     for (const auto &[query, handler] : table) {
         if (query == name)
@@ -198,4 +200,16 @@ int CWebSocketInterface::get_firmware_reply(QWebSocket *client, const QJsonValue
     const QJsonValue version = data.value(QLatin1String("firmware"));
     reply(*this, client, "firmware", version.isUndefined() ? QJsonValue() : version);
     return 0;
+}
+
+int CWebSocketInterface::get_state_complete(QWebSocket *client, const QJsonValue &, QString &)
+{
+    reply(*this, client, "state_complete", startup->is_complete());
+    return 0;
+}
+
+void CWebSocketInterface::on_state_complete()
+{
+    // Its own "msg": clients that know only "connected" and "disconnected" are not disturbed.
+    notify(QStringLiteral("on_state_complete"), true);
 }

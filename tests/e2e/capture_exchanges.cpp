@@ -84,7 +84,8 @@ private:
             QStringLiteral("Both clients connected while the console was unplugged; the server says nothing to a "
                            "new client. When the link opens, the application sends the console its start-up "
                            "requests, fills its cache from the answers without announcing them, and tells every "
-                           "client. A client then asks for the state it needs (next section)."),
+                           "client, then again once every answer is in (\"on_state_complete\"). A client then "
+                           "asks for the state it needs (next section)."),
             {}, [this] { return plug_in(); });
     }
 

@@ -2,6 +2,8 @@
 // real client sees them over a loopback connection.
 #include "dispatcherrig.h"
 
+#include "console/startupstate.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -309,6 +311,52 @@ private slots:
             QJsonDocument::fromJson(client.received.at(1).at(0).toString().toUtf8()).object();
         QCOMPARE(notification.value("msg").toString(), QStringLiteral("on_on"));
         QVERIFY(!notification.contains(QLatin1String("id")));
+    }
+
+    // After the link opens, "on_state_complete" comes once: when the last start-up request is answered, or, with
+    // answers missing, once the wait for them is over. get_state_complete tells which side of it a client is on.
+    void state_complete_data()
+    {
+        QTest::addColumn<int>("left_out"); // start-up answers the console does not send, from the last on
+        QTest::addColumn<bool>("complete_at_once");
+        QTest::newRow("every answer") << 0 << true;
+        QTest::newRow("one missing") << 1 << false;
+        QTest::newRow("none") << int(CKorvel::startup_requests().size()) << false;
+    }
+
+    void state_complete()
+    {
+        QFETCH(int, left_out);
+        QFETCH(bool, complete_at_once);
+        DispatcherRig rig;
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+        QVERIFY(rig.open());
+        const auto texts = [&client] {
+            QStringList all;
+            for (const QList<QVariant> &arguments : client.received)
+                all << arguments.at(0).toString();
+            return all;
+        };
+        QTRY_COMPARE(texts(), QStringList{envelope("on_device_status", "\"connected\"")});
+        QCOMPARE(client.ask(R"({"msg": "get_state_complete"})"), envelope("state_complete", "false"));
+
+        const auto requests = CKorvel::startup_requests();
+        for (std::size_t i = 0; i + left_out < requests.size(); ++i) {
+            // A state report of each id, answers in the order asked; an echo answers nothing.
+            const unsigned id = static_cast<unsigned>(requests[i]);
+            EmulatedDevice::instance().queue_input(QByteArray::fromHex("038300"));
+            EmulatedDevice::instance().queue_input(QByteArray(1, '\x03') + char(0xC0 | id) + QByteArray(1, '\0'));
+        }
+        QTRY_COMPARE(EmulatedDevice::instance().pending_input(), 0);
+        QCOMPARE(client.ask(R"({"msg": "get_state_complete"})"),
+                 envelope("state_complete", complete_at_once ? "true" : "false"));
+
+        const QString told = envelope("on_state_complete", "true");
+        QTRY_VERIFY_WITH_TIMEOUT(texts().contains(told), 2 * StartupState::max_wait_ms);
+        QCOMPARE(client.ask(R"({"msg": "get_state_complete"})"), envelope("state_complete", "true"));
+        QCOMPARE(texts().count(told), 1);
+        QCOMPARE(texts().count(envelope("on_device_status", "\"connected\"")), 1);
     }
 
     // A command from a connection reaches the console and is not answered; a refused one is answered to its
