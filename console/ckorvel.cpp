@@ -63,10 +63,15 @@ CKorvel::CKorvel(CUSBHID *usb, QObject *parent)
     connect(usb, &CUSBHID::data_ready, this, &CKorvel::on_data_ready);
 }
 
+std::span<const korvel::ReportId> CKorvel::startup_requests()
+{
+    return ::startup_requests;
+}
+
 void CKorvel::on_connected()
 {
     qDebug().noquote() << "USB Connected!";
-    for (const R id : startup_requests)
+    for (const R id : ::startup_requests)
         request(korvel::type_byte(korvel::Message::request, id));
 }
 
@@ -74,6 +79,7 @@ void CKorvel::on_disconnected()
 {
     qDebug().noquote() << "USB Disconnected";
     cache.clear();
+    led_blink_reported = 0;
     ++cache_generation;
 }
 

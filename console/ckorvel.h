@@ -6,6 +6,7 @@
 #include <QObject>
 
 #include <initializer_list>
+#include <span>
 
 class CUSBHID;
 
@@ -86,6 +87,9 @@ public:
     void set(korvel::ReportId id, int member, const int *fields);
     void set(korvel::ReportId id, int member, std::initializer_list<int> fields);
 
+    // The report ids asked for whenever the link opens, in the order asked.
+    static std::span<const korvel::ReportId> startup_requests();
+
     // Asks for the state report of one id; id is the request type byte (0x40 plus the report id).
     void request(unsigned char id);
 
@@ -148,17 +152,22 @@ private:
 
     void read_modify_write(const korvel::Item &item, int member, const int *fields);
     void write_item(const korvel::Item &item, int member, const int *fields);
+    // Whether the cached fields of item's member came from the console rather than from a zero-filled table.
+    bool member_reported(const korvel::Item &item, int member) const;
 
     // Replaces the cache entry of id with payload, reusing the entry's storage.
     void store(unsigned char id, QByteArrayView payload);
     // The LED colour or blink table, created zero-filled at its full size where missing or short.
     QByteArray &led_table(unsigned char id);
-    // An LED state report (announce) or echo (silent) of the steady or the blinking LED item.
-    void apply_led(unsigned char id, QByteArrayView payload, bool announce);
+    // An LED state report or echo of the steady or the blinking LED item; either announces what it changed.
+    void apply_led(unsigned char id, QByteArrayView payload);
     void decode_metering(QByteArrayView payload);
 
     CUSBHID *usb;
     ReportCache cache;
     // Counts the closes of the link, so a report whose slots closed the link leaves the emptied cache alone.
     quint64 cache_generation = 0;
+    // Bit i: the console has reported LED i's blink fields (a blink report or echo). The tables are created
+    // zero-filled, so without this a zero the console never sent would read as a reported "off".
+    quint16 led_blink_reported = 0;
 };

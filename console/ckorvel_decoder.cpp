@@ -198,7 +198,7 @@ void CKorvel::on_data_ready(QByteArray data)
     switch (korvel::message_of(type)) {
     case korvel::Message::echo:
         if (id == led_colour_id || id == led_blink_id)
-            apply_led(id, payload, false);
+            apply_led(id, payload);
         else
             store(id, payload);
         return;
@@ -209,7 +209,7 @@ void CKorvel::on_data_ready(QByteArray data)
     }
 
     if (id == led_colour_id || id == led_blink_id) {
-        apply_led(id, payload, true);
+        apply_led(id, payload);
         return;
     }
     if (id == metering_id) {
@@ -272,8 +272,10 @@ QByteArray &CKorvel::led_table(unsigned char id)
 // The LED tables are the decoder's own: a state report updates them field by field and never replaces them. A
 // first LED report after the link opens finds the tables created zero-filled (every LED steady and off) and is
 // compared with that, so a lit LED is announced; the snapshot then agrees with what clients were told. Reports
-// too short for their fields and LED numbers 16 to 254 change nothing.
-void CKorvel::apply_led(unsigned char id, QByteArrayView payload, bool announce)
+// too short for their fields and LED numbers 16 to 254 change nothing. The console answers an LED command with an
+// echo rather than a state report, so an echo that changes the tables is announced the same way: otherwise only
+// the client that sent the command would know.
+void CKorvel::apply_led(unsigned char id, QByteArrayView payload)
 {
     const bool blinking = id == led_blink_id;
     if (payload.size() < (blinking ? 4 : 2))
@@ -297,11 +299,11 @@ void CKorvel::apply_led(unsigned char id, QByteArrayView payload, bool announce)
             if (colours[led] == colour)
                 continue;
             colours[led] = colour;
-            if (announce)
-                emit ctrl_led_event(led, static_cast<quint8>(colour));
+            emit ctrl_led_event(led, static_cast<quint8>(colour));
             continue;
         }
 
+        led_blink_reported |= static_cast<quint16>(1u << led);
         std::array<int, std::size(korvel::fields::led_blink)> fields{};
         bool changed = false;
         for (std::size_t k = 0; k < fields.size(); ++k) {
@@ -317,7 +319,7 @@ void CKorvel::apply_led(unsigned char id, QByteArrayView payload, bool announce)
             fields[k] = static_cast<quint8>(value);
             changed = true;
         }
-        if (announce && changed)
+        if (changed)
             emit ctrl_led_blink_event(led, fields[0], fields[1], fields[2]);
     }
 }

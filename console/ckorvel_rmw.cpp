@@ -100,7 +100,7 @@ void CKorvel::read_modify_write(const korvel::Item &item, int member, const int 
     const QByteArray cached = cache.value(static_cast<unsigned char>(item.id));
     for (int i = first; i <= last; ++i) {
         std::array<int, layout::max_fields> values{};
-        bool complete = true;
+        bool complete = member_reported(item, i);
         for (int k = 0; k < field_count && complete; ++k) {
             if (args[k] != item.fields[k].marker) {
                 values[k] = args[k];
@@ -114,6 +114,13 @@ void CKorvel::read_modify_write(const korvel::Item &item, int member, const int 
         if (complete)
             write_item(item, i, values.data());
     }
+}
+
+bool CKorvel::member_reported(const korvel::Item &item, int member) const
+{
+    if (item.id != R::ctrl_led_blink)
+        return true;
+    return member >= 0 && member < layout::led_count && (led_blink_reported >> member & 1) != 0;
 }
 
 void CKorvel::write_item(const korvel::Item &item, int member, const int *fields)

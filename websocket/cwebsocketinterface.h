@@ -19,6 +19,7 @@
 class CKorvel;
 class QTcpServer;
 class QTcpSocket;
+class StartupState;
 class QWebSocket;
 class QWebSocketCorsAuthenticator;
 class QWebSocketServer;
@@ -46,6 +47,9 @@ public:
     void sendJSON(const QJsonObject &message, const QString &topic, QWebSocket *target);
     // Carries out one client message. 0: done or ignored; -1: refused, with error set.
     int parseJSON(QWebSocket *client, const QString &message, QString &error);
+    // A reply or error to the message parseJSON last took up: "data", that message's "id" when it carried one,
+    // and "msg". Notifications are built without it.
+    QJsonObject answer(const QString &msg, const QJsonValue &data) const;
 
     bool is_listening() const;
     // The port actually listened on (the stored port, or the system's choice for port 0); 0 while closed.
@@ -267,6 +271,9 @@ private:
     int get_states_reply(QWebSocket *client, const QJsonValue &data, QString &error);
     int get_all(QWebSocket *client, const QJsonValue &data, QString &error);
     int get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_state_complete(QWebSocket *client, const QJsonValue &data, QString &error);
+    // Tells every client that the state is complete (websocketinterface_dispatcher.cpp).
+    void on_state_complete();
 
     // Our own listener accepts the TCP connections, so every session knows its socket; the WebSocket server
     // only performs the opening handshake on them.
@@ -282,5 +289,9 @@ private:
     int authentication_timeout_ms = 10000;
     korvel::websocket::KeepAlive keep_alive;
     CKorvel *console;
+    // Whether the console has answered the start-up requests since the link opened.
+    StartupState *startup = nullptr;
     int port = korvel::ports::websocket;
+    // The "id" of the client message being carried out; undefined when it has none.
+    QJsonValue request_id = QJsonValue(QJsonValue::Undefined);
 };

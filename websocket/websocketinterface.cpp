@@ -2,6 +2,7 @@
 #include "websocket/cwebsocketinterface.h"
 
 #include "console/ckorvel.h"
+#include "console/startupstate.h"
 #include "usb/cusbhid.h"
 #include "websocket/authentication.h"
 #include "websocket/delivery.h"
@@ -48,6 +49,8 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
         connect(link, &CUSBHID::connected, this, &CWebSocketInterface::on_connected);
         connect(link, &CUSBHID::disconnected, this, &CWebSocketInterface::on_disconnected);
     }
+    startup = new StartupState(console->device_link(), this);
+    connect(startup, &StartupState::completed, this, &CWebSocketInterface::on_state_complete);
 
     server =
         new QWebSocketServer(QStringLiteral("Korvel Control WebSocket Server"), QWebSocketServer::NonSecureMode, this);
@@ -275,7 +278,7 @@ void CWebSocketInterface::processTextMessage(QString message)
     }
     QString error;
     if (parseJSON(client, message, error) < 0)
-        send_error(client, error);
+        sendJSON(answer(QStringLiteral("error"), error), QString(), client);
 }
 
 void CWebSocketInterface::socketDisconnected()

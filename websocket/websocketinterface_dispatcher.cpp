@@ -2,6 +2,7 @@
 #include "websocket/cwebsocketinterface.h"
 
 #include "console/ckorvel.h"
+#include "console/startupstate.h"
 #include "console/valuelists.h"
 #include "usb/cusbhid.h"
 #include "websocket/consolecommand.h"
@@ -15,7 +16,7 @@
 
 namespace {
 constexpr int api_version_major = 0;
-constexpr int api_version_minor = 2;
+constexpr int api_version_minor = 3;
 constexpr int api_version_patch = 0;
 
 // Sends a query's answer to the client that asked, and to nobody else. A null target would make sendJSON
@@ -23,7 +24,13 @@ constexpr int api_version_patch = 0;
 void reply(CWebSocketInterface &websocket, QWebSocket *client, const QString &msg, const QJsonValue &data)
 {
     if (client)
-        websocket.sendJSON(QJsonObject{{"data", data}, {"msg", msg}}, QString(), client);
+        websocket.sendJSON(websocket.answer(msg, data), QString(), client);
+}
+
+// The "id" member of a client message, undefined when it has none or is not a JSON object.
+QJsonValue id_of(const QJsonDocument &document)
+{
+    return document.object().value(QLatin1String("id"));
 }
 } // namespace
 
@@ -39,6 +46,7 @@ CWebSocketInterface::QueryHandler CWebSocketInterface::find_query(const QString 
         {"get_states", &CWebSocketInterface::get_states_reply},
         {"get_all", &CWebSocketInterface::get_all},
         {"get_firmware", &CWebSocketInterface::get_firmware_reply},
+        {"get_state_complete", &CWebSocketInterface::get_state_complete},
     };
     for (const auto &[query, handler] : table) {
         if (query == name)
@@ -47,9 +55,21 @@ CWebSocketInterface::QueryHandler CWebSocketInterface::find_query(const QString 
     return nullptr;
 }
 
+QJsonObject CWebSocketInterface::answer(const QString &msg, const QJsonValue &data) const
+{
+    QJsonObject message{{QStringLiteral("data"), data}, {QStringLiteral("msg"), msg}};
+    // Only a message that carried an id gets one back, so replies to the others keep their exact bytes.
+    if (!request_id.isUndefined())
+        message.insert(QStringLiteral("id"), request_id);
+    return message;
+}
+
 int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, QString &error)
 {
+    request_id = QJsonValue(QJsonValue::Undefined);
     if (!console->device_link()->is_connected()) {
+        // Read only for its id: the refusal is the same whatever the text holds.
+        request_id = id_of(QJsonDocument::fromJson(message.toUtf8()));
         error = QStringLiteral("Device USB not connected!");
         return -1;
     }
@@ -60,6 +80,7 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
         error = QStringLiteral("JSON syntax error, ") + parse_error.errorString();
         return -1;
     }
+    request_id = id_of(document);
 
     // A top-level array counts as an empty object.
     const QJsonObject request = document.object();
@@ -181,4 +202,16 @@ int CWebSocketInterface::get_firmware_reply(QWebSocket *client, const QJsonValue
     const QJsonValue version = data.value(QLatin1String("firmware"));
     reply(*this, client, "firmware", version.isUndefined() ? QJsonValue() : version);
     return 0;
+}
+
+int CWebSocketInterface::get_state_complete(QWebSocket *client, const QJsonValue &, QString &)
+{
+    reply(*this, client, "state_complete", startup->is_complete());
+    return 0;
+}
+
+void CWebSocketInterface::on_state_complete()
+{
+    // Its own "msg": clients that know only "connected" and "disconnected" are not disturbed.
+    notify(QStringLiteral("on_state_complete"), true);
 }

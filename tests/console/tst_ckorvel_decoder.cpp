@@ -204,6 +204,18 @@ private slots:
         QTest::newRow("echo then the same blink") << QStringList{"83 07 01 02 00"} << "C3 07 01 02 00" << none;
         QTest::newRow("echo for all then one")
             << QStringList{"82 FF 02"} << "C2 0C 01" << QStringList{"ctrl_led_event(12,1)"};
+        // The console answers LED commands with echoes: what they change is announced as a report would be.
+        QTest::newRow("colour echo") << QStringList{"C2 FF 00"} << "82 04 02" << QStringList{"ctrl_led_event(4,2)"};
+        QTest::newRow("same colour echo") << QStringList{"C2 04 02"} << "82 04 02" << none;
+        QTest::newRow("blink echo") << QStringList{"C3 07 01 02 00"} << "83 07 01 00 00"
+                                    << QStringList{"ctrl_led_blink_event(7,-1,0,-1)"};
+        QTest::newRow("same blink echo") << QStringList{"83 07 01 02 00"} << "83 07 01 02 00" << none;
+        QTest::newRow("colour echo for all")
+            << QStringList{"C2 FF 02", "C2 05 01"} << "82 FF 02" << QStringList{"ctrl_led_event(5,2)"};
+        QTest::newRow("first echo against zero tables") << none << "82 03 01" << QStringList{"ctrl_led_event(3,1)"};
+        QTest::newRow("steady echo of the old colour after blinking")
+            << QStringList{"C2 06 02", "C3 06 01 00 01"} << "82 06 02" << none;
+        QTest::newRow("echo for LED 16") << QStringList{"C2 FF 00"} << "82 10 02" << none;
         QTest::newRow("first LED report against zero tables")
             << none << "C2 03 02" << QStringList{"ctrl_led_event(3,2)"};
         QTest::newRow("first LED report of off") << none << "C2 03 00" << none;

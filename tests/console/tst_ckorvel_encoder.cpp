@@ -229,6 +229,24 @@ private slots:
         QTest::newRow("on fader colour within a short entry")
             << QStringList{"DA 00 00 00 00 C0"} << Command([](CKorvel &k) { k.config_on(3, 1, -1, 2); })
             << outs({"06 1A 03 01 03 02"});
+        // The LED tables are created whole by the first LED report; only the blink fields the console sent fill in.
+        QTest::newRow("blink fields after only a steady report")
+            << QStringList{"C2 01 02"} << Command([](CKorvel &k) { k.ctrl_led_blink(1, 1, -1, -1); }) << none;
+        QTest::newRow("blink fields after only a steady echo") << none << Command([](CKorvel &k) {
+            k.on_data_ready(consoletest::report("82 03 01"));
+            k.ctrl_led_blink(3, -1, 1, -1);
+        }) << none;
+        QTest::newRow("blink for all: only the LEDs with blink fields")
+            << QStringList{"C3 04 01 02 01", "C2 FF 03", "C3 0F 00 00 02"}
+            << Command([](CKorvel &k) { k.ctrl_led_blink(255, -1, 3, -1); })
+            << outs({"06 03 04 01 03 01", "06 03 0F 00 03 02"});
+        QTest::newRow("blink fields forgotten when the link closes")
+            << QStringList{"C3 02 01 02 01"} << Command([](CKorvel &k) {
+                   k.on_disconnected();
+                   k.on_data_ready(consoletest::report("C2 02 01"));
+                   k.ctrl_led_blink(2, 3, -1, -1);
+               })
+            << none;
         QTest::newRow("blink without a table")
             << none << Command([](CKorvel &k) { k.ctrl_led_blink(3, 1, -1, -1); }) << none;
         QTest::newRow("studio remote short entry for all")

@@ -29,6 +29,31 @@ class TestItemRoundTrip : public QObject {
     std::unique_ptr<EmulatedApp> app;
     std::unique_ptr<JsonClient> client;
 
+    // The steady colour of LED a1, which settle() flips between red and green.
+    QString sentinel;
+
+    static QString set_ctrl_led(const QString &data)
+    {
+        return QStringLiteral(R"({"msg": "set_ctrl_led", "data": %1})").arg(data);
+    }
+
+    // Flips LED a1 and waits until every client is told: the echoes of the commands sent before have been
+    // handled (the console answers in order).
+    bool settle(const QList<JsonClient *> &clients)
+    {
+        sentinel = sentinel == QLatin1String("red") ? QStringLiteral("green") : QStringLiteral("red");
+        clients.front()->send(set_ctrl_led(QStringLiteral(R"({"a1": "%1"})").arg(sentinel)));
+        const QJsonObject told{{QStringLiteral("data"), QJsonObject{{QStringLiteral("a1"), sentinel}}},
+                               {QStringLiteral("msg"), QStringLiteral("on_ctrl_led")}};
+        return QTest::qWaitFor([&] {
+            for (const JsonClient *c : clients) {
+                if (!c->messages(QStringLiteral("on_ctrl_led")).contains(told))
+                    return false;
+            }
+            return true;
+        });
+    }
+
     QJsonObject all()
     {
         client->send(QStringLiteral(R"({"msg": "get_all"})"));
@@ -42,6 +67,7 @@ private slots:
         QVERIFY(app->wait_until_synchronised());
         client = std::make_unique<JsonClient>();
         QVERIFY(client->open(app->ports.websocket));
+        sentinel = all().value(QLatin1String("ctrl_led")).toObject().value(QLatin1String("a1")).toString();
     }
 
     void cleanupTestCase()
@@ -66,9 +92,8 @@ private slots:
             const QString command = QStringLiteral(R"({"msg": "%1", "data": %2})").arg(msg, data);
             QTest::newRow(name) << command << notification << announced << key << member << field << value;
         };
-        // The control LEDs are left out: the console echoes an LED command instead of reporting it, and an echo is
-        // not announced.
         // clang-format off
+        row("led steady",         "set_ctrl_led", R"({"b5": "green"})", "on_ctrl_led", R"({"b5": "green"})", "ctrl_led", "b5", "", R"("green")");
         row("on",                 "set_on", R"({"mod3": "on"})", "on_on", R"({"mod3": true})", "on", "mod3", "", "true");
         row("cue aux",            "set_cue", R"({"aux": "on"})", "on_cue", R"({"aux": true})", "cue", "aux", "", "true");
         row("track",              "set_track", R"({"mod5": "play"})", "on_track", R"({"mod5": "play"})", "track", "mod5", "", R"("play")");
@@ -144,6 +169,59 @@ private slots:
 
         const QJsonObject after = all();
         QCOMPARE(after.value(key), expected.value(key));
+    }
+
+    // An LED command is answered with an echo, not a state report; what the echo changes still reaches every
+    // client, the sender included, and an echo that changes nothing reaches nobody.
+    void led_change_reaches_every_client_data()
+    {
+        QTest::addColumn<QString>("before");    // set_ctrl_led "data" the first client sends beforehand
+        QTest::addColumn<QString>("command");   // then this
+        QTest::addColumn<QString>("announced"); // the "data" of "on_ctrl_led" both clients get; empty: none
+        QTest::newRow("steady colour") << R"({"a2": "off"})"
+                                       << R"({"a2": "red"})"
+                                       << R"({"a2": "red"})";
+        QTest::newRow("same steady colour") << R"({"a2": "red"})"
+                                            << R"({"a2": "red"})"
+                                            << "";
+        QTest::newRow("blinking") << R"({"b3": {"color_on": "off", "color_off": "off", "blink_speed": "slow"}})"
+                                  << R"({"b3": {"color_on": "green", "color_off": "off", "blink_speed": "fast"}})"
+                                  << R"({"b3": {"blink_speed": "fast", "color_on": "green"}})";
+        QTest::newRow("same blinking")
+            << R"({"b3": {"color_on": "red", "color_off": "green", "blink_speed": "normal"}})"
+            << R"({"b3": {"color_on": "red", "color_off": "green", "blink_speed": "normal"}})"
+            << "";
+        QTest::newRow("two LEDs in one command") << R"({"a3": "off", "a4": "off"})"
+                                                 << R"({"a3": "green", "a4": "off"})"
+                                                 << R"({"a3": "green"})";
+    }
+
+    void led_change_reaches_every_client()
+    {
+        QFETCH(QString, before);
+        QFETCH(QString, command);
+        QFETCH(QString, announced);
+        JsonClient other;
+        QVERIFY(other.open(app->ports.websocket));
+        client->clear();
+        client->send(set_ctrl_led(before));
+        QVERIFY(settle({client.get(), &other}));
+
+        client->clear();
+        other.clear();
+        client->send(set_ctrl_led(command));
+        QVERIFY(settle({client.get(), &other}));
+
+        QList<QJsonValue> expected;
+        if (!announced.isEmpty())
+            expected << json(announced.toUtf8().constData());
+        expected << QJsonObject{{QStringLiteral("a1"), sentinel}};
+        for (const JsonClient *told : {client.get(), &other}) {
+            QList<QJsonValue> data;
+            for (const QJsonObject &message : told->messages(QStringLiteral("on_ctrl_led")))
+                data << message.value(QLatin1String("data"));
+            QCOMPARE(data, expected);
+        }
     }
 };
 

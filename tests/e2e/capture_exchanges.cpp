@@ -84,7 +84,8 @@ private:
             QStringLiteral("Both clients connected while the console was unplugged; the server says nothing to a "
                            "new client. When the link opens, the application sends the console its start-up "
                            "requests, fills its cache from the answers without announcing them, and tells every "
-                           "client. A client then asks for the state it needs (next section)."),
+                           "client, then again once every answer is in (\"on_state_complete\"). A client then "
+                           "asks for the state it needs (next section)."),
             {}, [this] { return plug_in(); });
     }
 
@@ -104,7 +105,10 @@ private:
                rec.exchange(QStringLiteral("Configuration snapshot"),
                             QStringLiteral("The 18 configuration keys. `get_all` answers one object with the keys "
                                            "of both snapshots, under \"msg\" \"all\"."),
-                            {R"({"msg": "get_config"})"});
+                            {R"({"msg": "get_config"})"}) &&
+               rec.exchange(QStringLiteral("Matching a reply by \"id\""),
+                            QStringLiteral("A message's \"id\" (any JSON value) comes back on its reply."),
+                            {R"({"msg": "get_firmware", "id": "fw-1"})"});
     }
 
     bool control()
@@ -135,8 +139,8 @@ private:
                rec.exchange(
                    QStringLiteral("Control-key LEDs"),
                    QStringLiteral("A string is a steady colour, an object a blinking LED. The console echoes LED "
-                                  "commands instead of reporting them, so no notification follows; `get_states` "
-                                  "shows the new colours."),
+                                  "commands instead of reporting them; what an echo changes is announced to every "
+                                  "client (a colour that was already set is not). `get_states` shows the new colours."),
                    {R"({"msg": "set_ctrl_led", "data": {"a1": "red", "b8": {"color_on": "green", "color_off": "off", "blink_speed": "fast"}}})"});
     }
 
@@ -223,7 +227,9 @@ private:
                rec.exchange(QStringLiteral("Unknown command"),
                             QStringLiteral("Names are case-sensitive; an unknown "
                                            "one is ignored without an answer."),
-                            {R"({"msg": "GET_TOPICS"})"});
+                            {R"({"msg": "GET_TOPICS"})"}) &&
+               rec.exchange(QStringLiteral("An error with the message's \"id\""), {},
+                            {R"({"msg": "set_on", "data": {"mod9": "on"}, "id": 17})"});
     }
 
     bool unplugging()

@@ -93,8 +93,11 @@ private slots:
         app.model.replug();
         QVERIFY(app.wait_until_synchronised());
         QVERIFY(e2e::sync_clients(ws, {&a, &b}));
-        QCOMPARE(a.texts(), QStringList{connected_text});
-        QCOMPARE(b.texts(), QStringList{connected_text});
+        // Then, every start-up request answered, that the state is complete.
+        const QStringList told{connected_text,
+                               QStringLiteral("{\n    \"data\": true,\n    \"msg\": \"on_state_complete\"\n}\n")};
+        QCOMPARE(a.texts(), told);
+        QCOMPARE(b.texts(), told);
         QCOMPARE(label_text(app, "label_status_connection"), QStringLiteral("running"));
 
         a.send(QStringLiteral(R"({"msg": "get_all"})"));
@@ -108,8 +111,8 @@ private slots:
 
         // The reply went to the client that asked, and only to it.
         QVERIFY(e2e::sync_clients(ws, {&a, &b}));
-        QCOMPARE(a.texts().size(), 2);
-        QCOMPARE(b.texts(), QStringList{connected_text});
+        QCOMPARE(a.texts().size(), 3);
+        QCOMPARE(b.texts(), told);
     }
 
     void switchingAModuleReachesTheConsoleAndComesBackToEveryClient()

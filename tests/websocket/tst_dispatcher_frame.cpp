@@ -2,6 +2,8 @@
 // real client sees them over a loopback connection.
 #include "dispatcherrig.h"
 
+#include "console/startupstate.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -166,7 +168,7 @@ private slots:
         QVERIFY(client.connect_to(rig.websocket));
         client.socket.sendTextMessage(message);
         // Messages are handled in order, so the first text back answers the second message.
-        QCOMPARE(client.ask(R"({"msg": "get_api_version"})"), envelope("api_version", "\"0.2.0\""));
+        QCOMPARE(client.ask(R"({"msg": "get_api_version"})"), envelope("api_version", "\"0.3.0\""));
         QCOMPARE(client.received.count(), 1);
     }
 
@@ -204,11 +206,157 @@ private slots:
         LoopbackClient client;
         QVERIFY(client.connect_to(rig.websocket));
 
-        QCOMPARE(client.ask(R"({"msg": "get_api_version", "data": 17})"), envelope("api_version", "\"0.2.0\""));
+        QCOMPARE(client.ask(R"({"msg": "get_api_version", "data": 17})"), envelope("api_version", "\"0.3.0\""));
         QCOMPARE(client.ask(R"({"msg": "get_topics"})"), envelope("topics", metering_only));
         QCOMPARE(client.ask(R"({"msg": "get_firmware"})"), envelope("firmware", "\"1.4.12\""));
         QCOMPARE(client.ask(R"({"msg": "set_on", "data": {"mod9": "on"}})"),
                  envelope("error", "\"invalid key: 'data.mod9'\""));
+    }
+
+    // A message's "id" comes back, exactly as given, on its reply or its error; without one the reply is the
+    // same text as ever. A syntax error has no id to read, so it is answered as before.
+    void replies_carry_the_id_data()
+    {
+        QTest::addColumn<QString>("message"); // %1: where the id member goes
+        QTest::addColumn<QString>("id");      // as the client sends it
+        QTest::addColumn<QString>("id_text"); // as the reply carries it; empty: the reply has no id
+        QTest::addColumn<QString>("msg");
+        QTest::addColumn<QString>("data");
+        QTest::addColumn<bool>("unplugged");
+        const QString api = QStringLiteral(R"({"msg": "get_api_version"%1})");
+        const QString version = QStringLiteral("\"0.3.0\"");
+        QTest::newRow("query, number") << api << "7"
+                                       << "7"
+                                       << "api_version" << version << false;
+        QTest::newRow("query, string") << api << R"("r-1")"
+                                       << R"("r-1")"
+                                       << "api_version" << version << false;
+        QTest::newRow("query, null") << api << "null"
+                                     << "null"
+                                     << "api_version" << version << false;
+        QTest::newRow("query, object") << api << R"({"n": 1})"
+                                       << "{\n        \"n\": 1\n    }"
+                                       << "api_version" << version << false;
+        QTest::newRow("query, id before msg") << QStringLiteral(R"({"data": 0%1, "msg": "get_topics"})") << "2"
+                                              << "2"
+                                              << "topics" << metering_only << false;
+        QTest::newRow("invalid key") << QStringLiteral(R"({"msg": "set_on", "data": {"mod9": "on"}%1})") << "3"
+                                     << "3"
+                                     << "error"
+                                     << "\"invalid key: 'data.mod9'\"" << false;
+        QTest::newRow("invalid value") << QStringLiteral(R"({"msg": "set_on", "data": {"mod1": "maybe"}%1})")
+                                       << R"("x")"
+                                       << R"("x")"
+                                       << "error"
+                                       << "\"invalid data value 'maybe' for key: 'data.mod1'\"" << false;
+        QTest::newRow("no msg") << QStringLiteral(R"({"data": 1%1})") << "4"
+                                << "4"
+                                << "error"
+                                << "\"key not found: 'msg'\"" << false;
+        QTest::newRow("not connected") << api << "5"
+                                       << "5"
+                                       << "error"
+                                       << "\"Device USB not connected!\"" << true;
+        QTest::newRow("syntax error") << QStringLiteral(R"({"msg": "get_topics"%1,})") << "6"
+                                      << ""
+                                      << "error"
+                                      << "" << false;
+    }
+
+    void replies_carry_the_id()
+    {
+        QFETCH(QString, message);
+        QFETCH(QString, id);
+        QFETCH(QString, id_text);
+        QFETCH(QString, msg);
+        QFETCH(QString, data);
+        QFETCH(bool, unplugged);
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        if (unplugged)
+            QCOMPARE(rig.link.stop(), 0);
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+
+        const QString without = client.ask(message.arg(QString()));
+        const QString with = client.ask(message.arg(QStringLiteral(", \"id\": ") + id));
+        if (id_text.isEmpty()) {
+            QVERIFY2(without.contains(QLatin1String("JSON syntax error, ")), qPrintable(without));
+            QCOMPARE(with, without);
+            return;
+        }
+        QCOMPARE(without, envelope(msg.toLatin1().constData(), data.toLatin1().constData()));
+        QCOMPARE(
+            with,
+            QStringLiteral("{\n    \"data\": %1,\n    \"id\": %2,\n    \"msg\": \"%3\"\n}\n").arg(data, id_text, msg));
+        // The next message without an id is answered without one.
+        if (!unplugged)
+            QCOMPARE(client.ask(QStringLiteral(R"({"msg": "get_topics"})")), envelope("topics", metering_only));
+    }
+
+    // The id of the last message is not left behind for the notifications that follow it.
+    void notifications_carry_no_id()
+    {
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        rig.feed({input("0A E0 00 00 00 00 00 00 00 00")});
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+        QCOMPARE(client.ask(R"({"msg": "get_topics", "id": 1})"),
+                 QStringLiteral("{\n    \"data\": %1,\n    \"id\": 1,\n    \"msg\": \"topics\"\n}\n")
+                     .arg(QLatin1String(metering_only)));
+        rig.feed({input("0A E0 00 01 00 00 00 00 00 00")});
+        QTRY_COMPARE(client.received.count(), 2);
+        const QJsonObject notification =
+            QJsonDocument::fromJson(client.received.at(1).at(0).toString().toUtf8()).object();
+        QCOMPARE(notification.value("msg").toString(), QStringLiteral("on_on"));
+        QVERIFY(!notification.contains(QLatin1String("id")));
+    }
+
+    // After the link opens, "on_state_complete" comes once: when the last start-up request is answered, or, with
+    // answers missing, once the wait for them is over. get_state_complete tells which side of it a client is on.
+    void state_complete_data()
+    {
+        QTest::addColumn<int>("left_out"); // start-up answers the console does not send, from the last on
+        QTest::addColumn<bool>("complete_at_once");
+        QTest::newRow("every answer") << 0 << true;
+        QTest::newRow("one missing") << 1 << false;
+        QTest::newRow("none") << int(CKorvel::startup_requests().size()) << false;
+    }
+
+    void state_complete()
+    {
+        QFETCH(int, left_out);
+        QFETCH(bool, complete_at_once);
+        DispatcherRig rig;
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+        QVERIFY(rig.open());
+        const auto texts = [&client] {
+            QStringList all;
+            for (const QList<QVariant> &arguments : client.received)
+                all << arguments.at(0).toString();
+            return all;
+        };
+        QTRY_COMPARE(texts(), QStringList{envelope("on_device_status", "\"connected\"")});
+        QCOMPARE(client.ask(R"({"msg": "get_state_complete"})"), envelope("state_complete", "false"));
+
+        const auto requests = CKorvel::startup_requests();
+        for (std::size_t i = 0; i + left_out < requests.size(); ++i) {
+            // A state report of each id, answers in the order asked; an echo answers nothing.
+            const unsigned id = static_cast<unsigned>(requests[i]);
+            EmulatedDevice::instance().queue_input(QByteArray::fromHex("038300"));
+            EmulatedDevice::instance().queue_input(QByteArray(1, '\x03') + char(0xC0 | id) + QByteArray(1, '\0'));
+        }
+        QTRY_COMPARE(EmulatedDevice::instance().pending_input(), 0);
+        QCOMPARE(client.ask(R"({"msg": "get_state_complete"})"),
+                 envelope("state_complete", complete_at_once ? "true" : "false"));
+
+        const QString told = envelope("on_state_complete", "true");
+        QTRY_VERIFY_WITH_TIMEOUT(texts().contains(told), 2 * StartupState::max_wait_ms);
+        QCOMPARE(client.ask(R"({"msg": "get_state_complete"})"), envelope("state_complete", "true"));
+        QCOMPARE(texts().count(told), 1);
+        QCOMPARE(texts().count(envelope("on_device_status", "\"connected\"")), 1);
     }
 
     // A command from a connection reaches the console and is not answered; a refused one is answered to its

@@ -679,7 +679,7 @@ private slots:
         QCOMPARE(client.take(),
                  QStringList{QStringLiteral(
                      "{\n    \"data\": {\n        \"mod3\": true\n    },\n    \"msg\": \"on_on\"\n}\n")});
-        QCOMPARE(parse(client.ask(R"({"msg":"get_api_version"})")).value("data").toString(), QStringLiteral("0.2.0"));
+        QCOMPARE(parse(client.ask(R"({"msg":"get_api_version"})")).value("data").toString(), QStringLiteral("0.3.0"));
         QCOMPARE(parse(client.ask("not json")).value("msg").toString(), QStringLiteral("error"));
 
         rig.link->stop();
