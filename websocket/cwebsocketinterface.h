@@ -2,6 +2,7 @@
 
 #include "console/reportid.h"
 #include "net/defaultports.h"
+#include "websocket/authentication.h"
 #include "websocket/keepalive.h"
 
 #include <QByteArray>
@@ -14,7 +15,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <initializer_list>
+#include <utility>
 
 class CKorvel;
 class QTcpServer;
@@ -70,6 +73,10 @@ public:
     // connections accepted from now on.
     void setPasswordSecret(const QByteArray &secret, const QByteArray &salt);
     bool has_password() const { return !password_secret.isEmpty(); }
+    // Where each connection's challenge comes from: the system's secure random source unless replaced, which
+    // only reproducible records of the exchange (the captured examples) have reason to do.
+    using ChallengeSource = std::function<QByteArray()>;
+    void set_challenge_source(ChallengeSource source) { challenge_source = std::move(source); }
     // How long a new connection has to authenticate, and the keep-alive times of new connections.
     void set_authentication_timeout(int ms) { authentication_timeout_ms = ms; }
     void set_keep_alive(const korvel::websocket::KeepAlive &times) { keep_alive = times; }
@@ -286,6 +293,7 @@ private:
     QStringList origins_seen;
     QByteArray password_secret;
     QByteArray password_salt;
+    ChallengeSource challenge_source = korvel::websocket::random_token;
     int authentication_timeout_ms = 10000;
     korvel::websocket::KeepAlive keep_alive;
     CKorvel *console;

@@ -224,7 +224,7 @@ void CWebSocketInterface::check_origin(QWebSocketCorsAuthenticator *authenticato
 void CWebSocketInterface::challenge(Session &session)
 {
     session.authenticated = false;
-    session.challenge = korvel::websocket::random_token();
+    session.challenge = challenge_source();
     const QJsonObject data{{QStringLiteral("challenge"), QString::fromLatin1(session.challenge)},
                            {QStringLiteral("salt"), QString::fromLatin1(password_salt)}};
     sendJSON(QJsonObject{{QStringLiteral("data"), data}, {QStringLiteral("msg"), QStringLiteral("hello")}}, QString(),

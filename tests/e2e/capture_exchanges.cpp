@@ -7,10 +7,15 @@
 #include "exchangerecorder.h"
 
 #include "app/mainwindow.h"
+#include "app/networkaccess.h"
 #include "usb/cusbhid.h"
+#include "websocket/authentication.h"
+#include "websocket/cwebsocketinterface.h"
 
 #include <QApplication>
+#include <QCryptographicHash>
 #include <QFile>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -27,7 +32,8 @@ const QString preamble = QStringLiteral(
     "\n"
     "Every message below was sent to or received from Korvel Control, byte for byte, during one scripted run on\n"
     "the emulated console (see [emulator.md](emulator.md)), which starts in its factory state. Two clients, A\n"
-    "and B, are connected throughout; A sends every command. Messages that clients send are shown as sent; the\n"
+    "and B, are connected throughout; A sends every command, up to the last section, where a third client, C,\n"
+    "joins and sends them. Messages that clients send are shown as sent; the\n"
     "application's messages are shown exactly as they arrive, one text frame each, in the indented form with\n"
     "sorted keys that the application always uses. The reports that crossed the USB link are listed in hex,\n"
     "without the report number 0x00 that the link puts in front of every output report.\n"
@@ -47,7 +53,7 @@ public:
     bool run()
     {
         return connecting() && queries() && control() && configuration() && at_the_console() && metering() &&
-               errors() && unplugging();
+               errors() && unplugging() && password();
     }
 
 private:
@@ -245,6 +251,62 @@ private:
                             QStringLiteral("With auto-connect on the link reopens by itself. The console kept its "
                                            "state; clients ask for it again."),
                             {}, [this] { return plug_in(); });
+    }
+
+    // A token shaped like the random ones (base64 of 32 bytes) but the same in every run.
+    static QByteArray fixed_token(const QByteArray &seed)
+    {
+        return QCryptographicHash::hash(seed, QCryptographicHash::Sha256).toBase64();
+    }
+
+    // Stores and applies the password the way the "Network access" dialog does.
+    void set_password(const QString &password, const QByteArray &salt)
+    {
+        QSettings settings;
+        auto access = korvel::app::NetworkAccess::load(settings);
+        access.password_salt = password.isEmpty() ? QByteArray() : salt;
+        access.password_secret =
+            password.isEmpty() ? QByteArray() : korvel::websocket::password_secret(password, access.password_salt);
+        access.save(settings);
+        korvel::app::apply(access, app.window->websocket_interface(), app.window->udp_interface());
+    }
+
+    bool password()
+    {
+        const QString password = QStringLiteral("on air");
+        const QByteArray salt = fixed_token("salt");
+        CWebSocketInterface *server = app.window->websocket_interface();
+        QByteArray challenge;
+        server->set_challenge_source([&challenge] { return challenge = fixed_token("challenge"); });
+        set_password(password, salt);
+
+        rec.heading(QStringLiteral("Password"));
+        rec.paragraph(QStringLiteral(
+            "A password is set in the \"Network access\" dialog. Clients A and B stay connected as they were; a "
+            "new client, C, must answer the challenge of its hello first. It sends every message of this section. "
+            "In use the salt and the challenge come from the system's secure random source; for this record they "
+            "are fixed, so that it is the same in every run."));
+        const auto answer = [&](const QString &pass) {
+            const QByteArray secret = korvel::websocket::password_secret(pass, salt);
+            return QStringLiteral(R"({"msg": "authenticate", "data": "%1"})")
+                .arg(QString::fromLatin1(korvel::websocket::expected_answer(secret, challenge)));
+        };
+        const bool done =
+            rec.exchange(QStringLiteral("A new client connects"),
+                         QStringLiteral("The hello carries the challenge of this connection and the salt of the "
+                                        "stored secret. Nothing else reaches C until it has authenticated."),
+                         {}, [this] { return rec.connect_client_c(); }) &&
+            rec.exchange(QStringLiteral("A command before authenticating"), {}, {R"({"msg": "get_firmware"})"}) &&
+            rec.exchange(QStringLiteral("A wrong answer"),
+                         QStringLiteral("The answer of another password. The third wrong answer closes the "
+                                        "connection."),
+                         {answer(QStringLiteral("off air"))}) &&
+            rec.exchange(QStringLiteral("The right answer"),
+                         QStringLiteral("Computed from the password \"on air\" and the hello."), {answer(password)}) &&
+            rec.exchange(QStringLiteral("Served like any other client"), {}, {R"({"msg": "get_firmware"})"});
+        set_password(QString(), {});
+        server->set_challenge_source(korvel::websocket::random_token);
+        return done;
     }
 
     e2e::EmulatedApp &app;

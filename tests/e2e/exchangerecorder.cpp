@@ -58,6 +58,26 @@ bool ExchangeRecorder::connect_clients()
     return true;
 }
 
+bool ExchangeRecorder::connect_client_c()
+{
+    const QSet<QWebSocket *> before = watched;
+    if (!c.open(app.ports.websocket)) {
+        failure = QStringLiteral("client C could not connect on port %1").arg(app.ports.websocket);
+        return false;
+    }
+    // The server has made C's side by the time the handshake is done.
+    watch_server_side();
+    for (QWebSocket *socket : std::as_const(watched)) {
+        if (!before.contains(socket))
+            c_server_side = socket;
+    }
+    if (!c_server_side) {
+        failure = QStringLiteral("client C has no connection on the server");
+        return false;
+    }
+    return true;
+}
+
 void ExchangeRecorder::heading(const QString &text)
 {
     out += QStringLiteral("## %1\n\n").arg(text);
@@ -94,6 +114,11 @@ bool ExchangeRecorder::settle(int expected_handled, const QString &title)
         failure = QStringLiteral("%1: the clients did not receive everything").arg(title);
         return false;
     }
+    // Until it has authenticated, C is left out of what goes to every client, so it gets a marker of its own.
+    if (c_server_side && !sync_clients(*app.window->websocket_interface(), {&c}, c_server_side)) {
+        failure = QStringLiteral("%1: client C did not receive everything").arg(title);
+        return false;
+    }
     return true;
 }
 
@@ -103,12 +128,14 @@ bool ExchangeRecorder::exchange(const QString &title, const QString &explanation
     watch_server_side();
     a.clear();
     b.clear();
+    c.clear();
     usb_record.clear();
     device().clear_writes();
 
     const int expected_handled = handled + static_cast<int>(sent.size());
+    JsonClient &sender = c_server_side ? c : a;
     for (const QString &text : sent)
-        a.send(text);
+        sender.send(text);
     if (action && !action()) {
         failure = QStringLiteral("%1: the console did not do what was asked").arg(title);
         return false;
@@ -120,7 +147,8 @@ bool ExchangeRecorder::exchange(const QString &title, const QString &explanation
     if (!explanation.isEmpty())
         out += explanation + QStringLiteral("\n\n");
     if (!sent.isEmpty())
-        out += QStringLiteral("Client A sends:\n\n") + fenced("json", sent.join(QLatin1Char('\n')));
+        out += QStringLiteral("Client %1 sends:\n\n").arg(c_server_side ? QStringLiteral("C") : QStringLiteral("A")) +
+               fenced("json", sent.join(QLatin1Char('\n')));
 
     write_usb();
 
@@ -128,6 +156,8 @@ bool ExchangeRecorder::exchange(const QString &title, const QString &explanation
     const QStringList received_b = b.texts();
     write_received(QStringLiteral("A"), received_a, nullptr);
     write_received(QStringLiteral("B"), received_b, &received_a);
+    if (c_server_side)
+        write_received(QStringLiteral("C"), c.texts(), nullptr);
     return true;
 }
 

@@ -28,6 +28,9 @@ public:
 
     // Connects both clients. False (with error()) when either cannot.
     bool connect_clients();
+    // Connects client C, a latecomer that sends the following exchanges instead of A; what it receives is
+    // recorded after A's and B's. False (with error()) when it cannot.
+    bool connect_client_c();
 
     void heading(const QString &text);
     void paragraph(const QString &text);
@@ -49,6 +52,9 @@ private:
     EmulatedApp &app;
     JsonClient a;
     JsonClient b;
+    JsonClient c;
+    // The server's side of C's connection, once C is connected.
+    QWebSocket *c_server_side = nullptr;
     QSet<QWebSocket *> watched;
     int handled = 0;
     // The reports that crossed the USB link during the current exchange, in order.

@@ -88,11 +88,11 @@ bool JsonClient::has_marker(int id) const
     return std::any_of(received.cbegin(), received.cend(), [id](const QString &text) { return marker_id(text) == id; });
 }
 
-bool sync_clients(CWebSocketInterface &server, const QList<JsonClient *> &clients, int timeout_ms)
+bool sync_clients(CWebSocketInterface &server, const QList<JsonClient *> &clients, QWebSocket *target, int timeout_ms)
 {
     static int next_id = 0;
     const int id = next_id++;
-    server.sendJSON(QJsonObject{{"data", id}, {"msg", marker_msg}}, QString(), nullptr);
+    server.sendJSON(QJsonObject{{"data", id}, {"msg", marker_msg}}, QString(), target);
     return QTest::qWaitFor(
         [&] {
             return std::all_of(clients.cbegin(), clients.cend(), [id](JsonClient *c) { return c->has_marker(id); });

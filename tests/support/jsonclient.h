@@ -48,9 +48,11 @@ private:
     QMap<QString, int> taken;
 };
 
-// Sends a marker from the server to every client and waits until each has it: whatever the server sent them
-// before is then in their records. The markers never show in texts() or messages().
-bool sync_clients(CWebSocketInterface &server, const QList<JsonClient *> &clients, int timeout_ms = 10000);
+// Sends a marker from the server to every client (or to target alone, the server's side of one connection) and
+// waits until each of clients has it: whatever the server sent them before is then in their records. The
+// markers never show in texts() or messages().
+bool sync_clients(CWebSocketInterface &server, const QList<JsonClient *> &clients, QWebSocket *target = nullptr,
+                  int timeout_ms = 10000);
 
 // The JSON text of a message, parsed; an empty object when it is not one.
 QJsonObject parse(const QString &text);
