@@ -421,11 +421,11 @@ private slots:
         const QString required = "error: authentication required";
         const QString failed = "error: authentication failed";
         QTest::newRow("right") << QStringList{"right", "other"}
-                               << QStringList{"authenticated: true", "api_version: 0.2.0"} << false;
+                               << QStringList{"authenticated: true", "api_version: 0.3.0"} << false;
         QTest::newRow("command first") << QStringList{"other", "right"} << QStringList{required, "authenticated: true"}
                                        << false;
         QTest::newRow("wrong, then right") << QStringList{"wrong", "right", "other"}
-                                           << QStringList{failed, "authenticated: true", "api_version: 0.2.0"} << false;
+                                           << QStringList{failed, "authenticated: true", "api_version: 0.3.0"} << false;
         QTest::newRow("two wrong, then right")
             << QStringList{"wrong", "wrong", "right"} << QStringList{failed, failed, "authenticated: true"} << false;
         QTest::newRow("three wrong") << QStringList{"wrong", "wrong", "wrong"} << QStringList{failed, failed} << true;
