@@ -182,9 +182,7 @@ bool member_event(const StateItem &row, int member, QByteArrayView old, QByteArr
 
 float meter_level(char byte)
 {
-    // Whole steps from -50 in the low six bits, quarter steps in the top two.
-    const auto b = static_cast<quint8>(byte);
-    return static_cast<float>(b & 0x3F) - 50.0f + static_cast<float>(b >> 6) / 4.0f;
+    return korvel::meter_level(static_cast<quint8>(byte));
 }
 } // namespace
 

@@ -181,6 +181,14 @@ inline qsizetype payload_size(const Item &row)
 // The studio remote's two switches, each an item of its own, under the names its snapshot and command use.
 inline constexpr std::pair<ReportId, const char *> studio_remote_switches[] = {{ReportId::comm, "comm"},
                                                                                {ReportId::cough, "cough"}};
+inline constexpr const char *studio_remote_snapshot = "studio_remote";
+
+// The level in dB of one byte of a metering report: whole steps from -50 in the low six bits, quarter steps in
+// the top two.
+constexpr float meter_level(quint8 byte)
+{
+    return static_cast<float>(byte & 0x3F) - 50.0f + static_cast<float>(byte >> 6) / 4.0f;
+}
 
 namespace detail {
 constexpr bool catalogue_is_consistent()

@@ -46,7 +46,12 @@ inline const QStringList studio_remote_module_names{"mod1", "mod2", "mod3", "*"}
 inline const QStringList on_air_names{"on_air1", "on_air2", "*"};
 
 // Value lists of states and commands.
+// A module's source: line, or the other source of that module.
+inline const QString line_source_name{"line"};
 inline const QStringList module_source_names{"mic", "mic", "mic", "usb", "usb", "usb", "usb", "voip"};
+// The levels of a metering notification, in the order of the report's bytes.
+inline const QStringList metering_level_names{"pgm_left",     "pgm_right", "phones_left",
+                                              "phones_right", "crm_left",  "crm_right"};
 inline const QStringList led_color_names{"off", "red", "green"};
 inline const QStringList blink_speed_names{"slow", "normal", "fast"};
 inline const QStringList switch_action_names{"off", "on", "toggle"};

@@ -4,6 +4,7 @@
 #include "net/defaultports.h"
 #include "websocket/authentication.h"
 #include "websocket/keepalive.h"
+#include "websocket/payload.h"
 
 #include <QByteArray>
 #include <QHostAddress>
@@ -17,6 +18,7 @@
 
 #include <functional>
 #include <initializer_list>
+#include <span>
 #include <utility>
 
 class CKorvel;
@@ -82,6 +84,21 @@ public:
     void set_keep_alive(const korvel::websocket::KeepAlive &times) { keep_alive = times; }
     // Unanswered challenges after which a connection is closed.
     static constexpr int max_failed_answers = 3;
+
+    // A subscription or query: answers the client's "data" with the reply's "data" (undefined: no reply), or
+    // sets error to refuse it.
+    using QueryHandler = QJsonValue (CWebSocketInterface::*)(QWebSocket *client, const QJsonValue &data,
+                                                             QString &error);
+    // One message that is not a console command, and its reply.
+    struct Query {
+        const char *msg;      // what the client sends; null: a message the server sends by itself
+        QueryHandler handler; // null: not carried out by the dispatcher
+        korvel::websocket::Data data;
+        const char *reply; // the reply's "msg"; null: none
+        korvel::websocket::Data reply_data;
+    };
+    // Every message that is not a console command; a new query is one row here and its handler.
+    static std::span<const Query> query_table();
 
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = 1024 * 1024;
@@ -238,10 +255,8 @@ public slots:
     void on_disconnected();
 
 private:
-    using QueryHandler = int (CWebSocketInterface::*)(QWebSocket *client, const QJsonValue &data, QString &error);
-    // The handler of a subscription or query command (exact, case-sensitive), or null. The console commands
-    // are data (websocket/consolecommand.h).
-    static QueryHandler find_query(const QString &name);
+    // The query row of a subscription or query command (exact, case-sensitive), or null.
+    static const Query *find_query(const QString &name);
     // The session of a client, null for a connection that has none (never accepted, or already released).
     korvel::websocket::Session *session_of(QWebSocket *client);
     // Sends a notification to every client, or to the clients subscribed to topic.
@@ -269,16 +284,16 @@ private:
     void send_error(QWebSocket *client, const QString &error);
 
     // Subscriptions and queries (websocketinterface_dispatcher.cpp).
-    int subscribe(QWebSocket *client, const QJsonValue &data, QString &error);
-    int unsubscribe(QWebSocket *client, const QJsonValue &data, QString &error);
-    int get_subscriptions(QWebSocket *client, const QJsonValue &data, QString &error);
-    int get_topics(QWebSocket *client, const QJsonValue &data, QString &error);
-    int get_api_version(QWebSocket *client, const QJsonValue &data, QString &error);
-    int get_config_reply(QWebSocket *client, const QJsonValue &data, QString &error);
-    int get_states_reply(QWebSocket *client, const QJsonValue &data, QString &error);
-    int get_all(QWebSocket *client, const QJsonValue &data, QString &error);
-    int get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
-    int get_state_complete(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue subscribe(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue unsubscribe(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue get_subscriptions(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue get_topics(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue get_api_version(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue get_config_reply(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue get_states_reply(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue get_all(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue get_state_complete(QWebSocket *client, const QJsonValue &data, QString &error);
     // Tells every client that the state is complete (websocketinterface_dispatcher.cpp).
     void on_state_complete();
 

@@ -12,20 +12,10 @@
 #include <QJsonDocument>
 #include <QJsonParseError>
 
-#include <utility>
-
 namespace {
 constexpr int api_version_major = 0;
 constexpr int api_version_minor = 3;
 constexpr int api_version_patch = 0;
-
-// Sends a query's answer to the client that asked, and to nobody else. A null target would make sendJSON
-// deliver to every client, so a reply without a sender goes nowhere.
-void reply(CWebSocketInterface &websocket, QWebSocket *client, const QString &msg, const QJsonValue &data)
-{
-    if (client)
-        websocket.sendJSON(websocket.answer(msg, data), QString(), client);
-}
 
 // The "id" member of a client message, undefined when it has none or is not a JSON object.
 QJsonValue id_of(const QJsonDocument &document)
@@ -34,23 +24,40 @@ QJsonValue id_of(const QJsonDocument &document)
 }
 } // namespace
 
-CWebSocketInterface::QueryHandler CWebSocketInterface::find_query(const QString &name)
+std::span<const CWebSocketInterface::Query> CWebSocketInterface::query_table()
 {
-    static const std::pair<QString, QueryHandler> table[] = {
-        {"subscribe", &CWebSocketInterface::subscribe},
-        {"unsubscribe", &CWebSocketInterface::unsubscribe},
-        {"get_subscriptions", &CWebSocketInterface::get_subscriptions},
-        {"get_topics", &CWebSocketInterface::get_topics},
-        {"get_api_version", &CWebSocketInterface::get_api_version},
-        {"get_config", &CWebSocketInterface::get_config_reply},
-        {"get_states", &CWebSocketInterface::get_states_reply},
-        {"get_all", &CWebSocketInterface::get_all},
-        {"get_firmware", &CWebSocketInterface::get_firmware_reply},
-        {"get_state_complete", &CWebSocketInterface::get_state_complete},
+    using korvel::websocket::Payload;
+    using C = CWebSocketInterface;
+    // clang-format off
+    static const Query table[] = {
+        // msg                 handler                  data                      reply               reply data
+        {"subscribe",          &C::subscribe,           {Payload::topics},        nullptr,            {}},
+        {"unsubscribe",        &C::unsubscribe,         {Payload::topics_or_all}, nullptr,            {}},
+        {"get_subscriptions",  &C::get_subscriptions,   {},                       "subscriptions",    {Payload::topic_list}},
+        {"get_topics",         &C::get_topics,          {},                       "topics",           {Payload::topic_list}},
+        {"get_api_version",    &C::get_api_version,     {},                       "api_version",      {Payload::version}},
+        {"get_config",         &C::get_config_reply,    {},                       "config",           {Payload::config}},
+        {"get_states",         &C::get_states_reply,    {},                       "states",           {Payload::states}},
+        {"get_all",            &C::get_all,             {},                       "all",              {Payload::all}},
+        {"get_firmware",       &C::get_firmware_reply,  {},                       "firmware",         {Payload::firmware}},
+        {"get_state_complete", &C::get_state_complete,  {},                       "state_complete",   {Payload::flag}},
+        // Read by authenticate() before a connection has authenticated; an unknown command afterwards.
+        {"authenticate",       nullptr,                 {Payload::text},          "authenticated",    {Payload::flag}},
+        // Sent by the server by itself; "error" answers any client message it refuses.
+        {nullptr,              nullptr,                 {},                       "hello",            {Payload::challenge}},
+        {nullptr,              nullptr,                 {},                       "on_device_status", {Payload::device_status}},
+        {nullptr,              nullptr,                 {},                       "on_state_complete", {Payload::flag}},
+        {nullptr,              nullptr,                 {},                       "error",            {Payload::error}},
     };
-    for (const auto &[query, handler] : table) {
-        if (query == name)
-            return handler;
+    // clang-format on
+    return table;
+}
+
+const CWebSocketInterface::Query *CWebSocketInterface::find_query(const QString &name)
+{
+    for (const Query &query : query_table()) {
+        if (query.msg && query.handler && name == QLatin1String(query.msg))
+            return &query;
     }
     return nullptr;
 }
@@ -97,19 +104,31 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
     const QJsonValue data = request.value(QLatin1String("data"));
     if (const korvel::commands::Command *command = korvel::commands::find_command(name))
         return korvel::commands::carry_out(*console, *command, data, error);
-    if (const QueryHandler handler = find_query(name))
-        return (this->*handler)(client, data, error);
+    const Query *query = find_query(name);
+    if (!query)
+        return 0;
+    // error may hold an earlier text: a refusal is told by the handler's own.
+    QString refusal;
+    const QJsonValue reply = (this->*query->handler)(client, data, refusal);
+    if (!refusal.isEmpty()) {
+        error = refusal;
+        return -1;
+    }
+    // To the client that asked, and to nobody else: a null target would make sendJSON deliver to every client,
+    // so a reply without a sender goes nowhere.
+    if (query->reply && client && !reply.isUndefined())
+        sendJSON(answer(QLatin1String(query->reply), reply), QString(), client);
     return 0;
 }
 
 // The subscription commands act on the sender's entry of the client table and never create one: an entry for
 // a connection the server did not accept (or already released) would linger and be written to by every
 // broadcast.
-int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, QString &)
+QJsonValue CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, QString &)
 {
     korvel::websocket::Session *session = session_of(client);
     if (!session)
-        return 0;
+        return QJsonValue(QJsonValue::Undefined);
     QStringList &list = session->subscriptions;
     const auto add = [&list](const QString &topic) {
         if (korvel::lookup_word(korvel::topic_names, topic) >= 0 && !list.contains(topic))
@@ -123,14 +142,14 @@ int CWebSocketInterface::subscribe(QWebSocket *client, const QJsonValue &data, Q
     } else if (data.isString()) {
         add(data.toString());
     }
-    return 0;
+    return QJsonValue(QJsonValue::Undefined);
 }
 
-int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data, QString &)
+QJsonValue CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data, QString &)
 {
     korvel::websocket::Session *session = session_of(client);
     if (!session)
-        return 0;
+        return QJsonValue(QJsonValue::Undefined);
     QStringList &list = session->subscriptions;
     if (data.isArray()) {
         for (const QJsonValue &element : data.toArray()) {
@@ -144,70 +163,60 @@ int CWebSocketInterface::unsubscribe(QWebSocket *client, const QJsonValue &data,
         if (topic == QLatin1String("*"))
             list.clear();
     }
-    return 0;
+    return QJsonValue(QJsonValue::Undefined);
 }
 
-int CWebSocketInterface::get_subscriptions(QWebSocket *client, const QJsonValue &, QString &)
+QJsonValue CWebSocketInterface::get_subscriptions(QWebSocket *client, const QJsonValue &, QString &)
 {
     const korvel::websocket::Session *session = session_of(client);
-    reply(*this, client, "subscriptions", QJsonArray::fromStringList(session ? session->subscriptions : QStringList()));
-    return 0;
+    return QJsonArray::fromStringList(session ? session->subscriptions : QStringList());
 }
 
-int CWebSocketInterface::get_topics(QWebSocket *client, const QJsonValue &, QString &)
+QJsonValue CWebSocketInterface::get_topics(QWebSocket *, const QJsonValue &, QString &)
 {
-    reply(*this, client, "topics", QJsonArray::fromStringList(korvel::topic_names));
-    return 0;
+    return QJsonArray::fromStringList(korvel::topic_names);
 }
 
-int CWebSocketInterface::get_api_version(QWebSocket *client, const QJsonValue &, QString &)
+QJsonValue CWebSocketInterface::get_api_version(QWebSocket *, const QJsonValue &, QString &)
 {
-    const QString version =
-        QStringLiteral("%1.%2.%3").arg(api_version_major).arg(api_version_minor).arg(api_version_patch);
-    reply(*this, client, "api_version", version);
-    return 0;
+    return QStringLiteral("%1.%2.%3").arg(api_version_major).arg(api_version_minor).arg(api_version_patch);
 }
 
-int CWebSocketInterface::get_config_reply(QWebSocket *client, const QJsonValue &, QString &)
+QJsonValue CWebSocketInterface::get_config_reply(QWebSocket *, const QJsonValue &, QString &)
 {
     QJsonObject data;
     get_config(data);
-    reply(*this, client, "config", data);
-    return 0;
+    return data;
 }
 
-int CWebSocketInterface::get_states_reply(QWebSocket *client, const QJsonValue &, QString &)
+QJsonValue CWebSocketInterface::get_states_reply(QWebSocket *, const QJsonValue &, QString &)
 {
     QJsonObject data;
     get_states(data);
-    reply(*this, client, "states", data);
-    return 0;
+    return data;
 }
 
-int CWebSocketInterface::get_all(QWebSocket *client, const QJsonValue &, QString &)
+QJsonValue CWebSocketInterface::get_all(QWebSocket *, const QJsonValue &, QString &)
 {
     QJsonObject data;
     get_config(data);
     get_states(data);
-    reply(*this, client, "all", data);
-    return 0;
+    return data;
 }
 
-int CWebSocketInterface::get_firmware_reply(QWebSocket *client, const QJsonValue &, QString &)
+QJsonValue CWebSocketInterface::get_firmware_reply(QWebSocket *, const QJsonValue &, QString &)
 {
     QJsonObject data;
     get_firmware(data);
     // The version string itself, not an object. Should the builder leave it out, "data" is null rather than
     // missing (an undefined value would drop the member from the reply).
     const QJsonValue version = data.value(QLatin1String("firmware"));
-    reply(*this, client, "firmware", version.isUndefined() ? QJsonValue() : version);
-    return 0;
+    return version.isUndefined() ? QJsonValue() : version;
 }
 
-int CWebSocketInterface::get_state_complete(QWebSocket *client, const QJsonValue &, QString &)
+QJsonValue CWebSocketInterface::get_state_complete(QWebSocket *, const QJsonValue &, QString &)
 {
-    reply(*this, client, "state_complete", startup->is_complete());
-    return 0;
+    return startup->is_complete();
 }
 
 void CWebSocketInterface::on_state_complete()

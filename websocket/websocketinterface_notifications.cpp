@@ -90,7 +90,7 @@ void CWebSocketInterface::on_state_src_sel_event(int mod, int source)
     // notify_keyed drops modules outside the list, so mod indexes module_source_names only when valid.
     const QJsonValue name = has_position(module_source_names, mod) && source != 0
                                 ? QJsonValue(module_source_names.at(mod))
-                                : QJsonValue(QStringLiteral("line"));
+                                : QJsonValue(line_source_name);
     notify_keyed(QLatin1String(item(R::source_select).notification), module_names, mod, name);
 }
 

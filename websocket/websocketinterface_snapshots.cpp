@@ -164,7 +164,7 @@ void CWebSocketInterface::get_src_sel(QJsonObject &data)
     if (const auto sources = entry(console, row))
         data.insert(QLatin1String(row.snapshot), per_member(module_names, [&](int i) {
                         return layout::read(row.fields.front(), *sources, i).value_or(0) == 0
-                                   ? QStringLiteral("line")
+                                   ? line_source_name
                                    : module_source_names.at(i);
                     }));
 }
@@ -180,7 +180,7 @@ void CWebSocketInterface::get_studio_remote(QJsonObject &data)
             return;
         switches[s] = per_member(*row.members, [&](int i) { return value_of(row, *payload, i); });
     }
-    data.insert(QLatin1String("studio_remote"), per_member(mic_module_names, [&](int i) {
+    data.insert(QLatin1String(studio_remote_snapshot), per_member(mic_module_names, [&](int i) {
                     QJsonObject both;
                     for (std::size_t s = 0; s < std::size(studio_remote_switches); ++s)
                         both.insert(QLatin1String(studio_remote_switches[s].second),
