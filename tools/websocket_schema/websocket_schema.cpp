@@ -313,9 +313,12 @@ QJsonObject by_msg(const QString &side, const QStringList &names)
 {
     QJsonArray branches;
     for (const QString &name : names) {
+        // An object with this "msg"; anything else is refused once, by the checks after the branches.
+        const QJsonObject is_it{{"type", "object"},
+                                {"required", QJsonArray{"msg"}},
+                                {"properties", QJsonObject{{"msg", QJsonObject{{"const", name}}}}}};
         branches.append(
-            QJsonObject{{"if", QJsonObject{{"properties", QJsonObject{{"msg", QJsonObject{{"const", name}}}}}}},
-                        {"then", QJsonObject{{"$ref", "#/$defs/" + side + "/$defs/" + name}}}});
+            QJsonObject{{"if", is_it}, {"then", QJsonObject{{"$ref", "#/$defs/" + side + "/$defs/" + name}}}});
     }
     return {{"type", "object"},
             {"required", QJsonArray{"msg"}},
