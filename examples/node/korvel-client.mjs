@@ -25,11 +25,11 @@ class NoAnswer extends ClientError {}
 
 const sha256Base64 = text => createHash('sha256').update(text, 'utf8').digest('base64');
 
-// Rejects with NoAnswer when the promise has not settled in time, after calling giveUp.
-function withTimeout(promise, ms, what, giveUp = () => {}) {
+// Rejects with NoAnswer(text) when the promise has not settled in time, after calling giveUp.
+function withTimeout(promise, ms, text, giveUp = () => {}) {
   let timer;
   const late = new Promise((_, reject) => {
-    timer = setTimeout(() => { giveUp(); reject(new NoAnswer(`no ${what} within ${ms} ms`)); }, ms);
+    timer = setTimeout(() => { giveUp(); reject(new NoAnswer(text)); }, ms);
   });
   return Promise.race([promise, late]).finally(() => clearTimeout(timer));
 }
@@ -85,7 +85,8 @@ class KorvelClient {
   // A query: resolves with the "data" of its reply, rejects with Refused on an error.
   async request(msg, data, { quiet = false } = {}) {
     const { id, reply } = this.send(msg, data);
-    const message = await withTimeout(reply, replyTimeoutMs, `reply to ${msg}`, () => this.pending.delete(id));
+    const message = await withTimeout(reply, replyTimeoutMs, `no reply to ${msg} within ${replyTimeoutMs / 1000} s`,
+      () => this.pending.delete(id));
     if (!quiet || message.msg === 'error') console.log('<-', JSON.stringify(message));
     if (message.msg === 'error') throw new Refused(message.data);
     return message.data;
@@ -101,7 +102,8 @@ class KorvelClient {
     });
     const changed = this.nextNotification(notification);
     try {
-      return await withTimeout(Promise.race([refused, changed]), replyTimeoutMs, notification);
+      return await withTimeout(Promise.race([refused, changed]), replyTimeoutMs,
+        `no ${notification} within ${replyTimeoutMs / 1000} s`);
     } finally {
       this.pending.delete(id);
       this.cancelWaiter(changed);
@@ -130,17 +132,18 @@ class KorvelClient {
 // handshake comes before "id" matching: its replies carry none.
 async function authenticate(client, password) {
   const hello = await withTimeout(client.nextNotification('hello'), replyTimeoutMs,
-    'password challenge (the application asks for none)');
+    'a password was given but the application asks for none');
   const secret = sha256Base64(password + hello.data.salt);
   client.socket.send(JSON.stringify({ msg: 'authenticate', data: sha256Base64(secret + hello.data.challenge) }));
   const reply = await withTimeout(client.nextNotification('authenticated', 'error'), replyTimeoutMs,
-    'answer to the password');
+    'no answer to the password');
   if (reply.msg !== 'authenticated') throw new ClientError(`password refused: ${reply.data}`);
   console.log('authenticated');
 }
 
 function meterLine(levels) {
-  const pair = side => `${levels[`${side}_left`].toFixed(2).padStart(6)} ${levels[`${side}_right`].toFixed(2).padStart(6)}`;
+  const level = key => levels[key].toFixed(2).padStart(6);
+  const pair = side => `${level(`${side}_left`)} ${level(`${side}_right`)}`;
   return `meters  pgm ${pair('pgm')}  phones ${pair('phones')}  crm ${pair('crm')}`;
 }
 
@@ -161,7 +164,8 @@ async function run({ url, password, module, seconds }) {
     // would leave keys out.
     if (!(await client.request('get_state_complete'))) {
       console.log("waiting for the console's state");
-      await withTimeout(client.nextNotification('on_state_complete'), replyTimeoutMs, 'on_state_complete');
+      await withTimeout(client.nextNotification('on_state_complete'), replyTimeoutMs,
+        "the console's state did not become complete");
     }
 
     const state = await client.request('get_all', undefined, { quiet: true });
@@ -195,7 +199,7 @@ async function run({ url, password, module, seconds }) {
       console.log(meterLine(meters.data));
       count++;
       const next = client.nextNotification('on_metering');
-      meters = await withTimeout(next, Math.max(deadline - Date.now(), 0), 'meters', () => client.cancelWaiter(next))
+      meters = await withTimeout(next, Math.max(deadline - Date.now(), 0), '', () => client.cancelWaiter(next))
         .catch(error => { if (error instanceof NoAnswer) return null; throw error; });
     }
     console.log(`${count} meter messages in ${seconds} s`);
@@ -213,12 +217,14 @@ const { values, positionals } = parseArgs({
   },
 });
 const url = positionals[0] ?? defaultUrl;
+const seconds = Number(values.seconds);
 try {
-  await run({ url, password: values.password, module: values.module, seconds: Number(values.seconds) });
+  if (!(seconds >= 0)) throw new ClientError(`--seconds: not a number of seconds: ${values.seconds}`);
+  await run({ url, password: values.password, module: values.module, seconds });
 } catch (error) {
-  if (error.message === 'Device USB not connected!')
+  if (error instanceof Refused && error.message === 'Device USB not connected!')
     console.error('Korvel Control answers, but its console is not connected');
-  else if (error.message === 'authentication required')
+  else if (error instanceof Refused && error.message === 'authentication required')
     console.error('Korvel Control asks for a password: give it with --password');
   else if (error instanceof Refused) console.error(`refused: ${error.message}`);
   else if (error instanceof ClientError) console.error(error.message);

@@ -33,6 +33,10 @@ class Refused(ClientError):
     """The application answered a request with "error"."""
 
 
+class NoAnswer(ClientError):
+    """Nothing came in time."""
+
+
 def compact(message):
     return json.dumps(message, separators=(",", ":"))
 
@@ -89,7 +93,10 @@ class KorvelClient:
 
     async def request(self, msg, data=None, quiet=False):
         """A query: returns the "data" of its reply, raises Refused on an error."""
-        reply = await asyncio.wait_for(await self.send(msg, data), REPLY_TIMEOUT)
+        try:
+            reply = await asyncio.wait_for(await self.send(msg, data), REPLY_TIMEOUT)
+        except asyncio.TimeoutError:
+            raise NoAnswer(f"no reply to {msg} within {REPLY_TIMEOUT:g} s") from None
         if not quiet or reply["msg"] == "error":
             print("<-", compact(reply))
         if reply["msg"] == "error":
@@ -108,7 +115,7 @@ class KorvelClient:
             raise Refused(reply.result()["data"])
         reply.cancel()
         if changed not in done:
-            raise asyncio.TimeoutError
+            raise NoAnswer(f"no {notification} within {REPLY_TIMEOUT:g} s")
         return changed.result()
 
     async def next_notification(self, msg):
@@ -127,12 +134,16 @@ async def authenticate(websocket, password):
     try:
         hello = json.loads(await asyncio.wait_for(websocket.recv(), REPLY_TIMEOUT))
     except asyncio.TimeoutError:
-        raise ClientError("a password was given but the application asks for none") from None
+        raise NoAnswer("a password was given but the application asks for none") from None
     if hello.get("msg") != "hello":
         raise ClientError(f"expected the password challenge, got {compact(hello)}")
     secret = sha256_base64(password + hello["data"]["salt"])
-    await websocket.send(json.dumps({"msg": "authenticate", "data": sha256_base64(secret + hello["data"]["challenge"])}))
-    reply = json.loads(await asyncio.wait_for(websocket.recv(), REPLY_TIMEOUT))
+    answer = sha256_base64(secret + hello["data"]["challenge"])
+    await websocket.send(json.dumps({"msg": "authenticate", "data": answer}))
+    try:
+        reply = json.loads(await asyncio.wait_for(websocket.recv(), REPLY_TIMEOUT))
+    except asyncio.TimeoutError:
+        raise NoAnswer("no answer to the password") from None
     if reply.get("msg") != "authenticated":
         raise ClientError(f"password refused: {reply.get('data')}")
     print("authenticated")
@@ -156,7 +167,10 @@ async def run(args):
         # then would leave keys out.
         if not await client.request("get_state_complete"):
             print("waiting for the console's state")
-            await asyncio.wait_for(client.next_notification("on_state_complete"), REPLY_TIMEOUT)
+            try:
+                await asyncio.wait_for(client.next_notification("on_state_complete"), REPLY_TIMEOUT)
+            except asyncio.TimeoutError:
+                raise NoAnswer("the console's state did not become complete") from None
 
         state = await client.request("get_all", quiet=True)
         print(f"<- all, {len(state)} keys:")
@@ -174,7 +188,7 @@ async def run(args):
         try:
             interval = await client.request("set_metering_interval", METERING_INTERVAL_MS)
             print(f"metering interval: {interval} ms")
-        except asyncio.TimeoutError:
+        except NoAnswer:
             print("no answer to set_metering_interval: this application sends the meters at the console's rate")
 
         # The first meter message is the sign that the subscription was accepted.
@@ -207,8 +221,6 @@ def main():
         if str(error) == "authentication required":
             sys.exit("Korvel Control asks for a password: give it with --password")
         sys.exit(f"refused: {error}")
-    except asyncio.TimeoutError:
-        sys.exit("Korvel Control did not answer in time")
     except (OSError, websockets.InvalidHandshake, websockets.InvalidURI) as error:
         sys.exit(f"cannot connect to {args.url}: {error}")
     except (ClientError, websockets.ConnectionClosed) as error:

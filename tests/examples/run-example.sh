@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs one client example against the emulated application (offscreen, free ports, a settings store and XDG
 # directories of its own) and checks what it printed: the complete state, the notification of its module
-# switch, the error matched to its request by "id", and meters no faster than the interval it asked for.
+# switch, the error matched to its request by "id", and meters no faster than the interval it asked for; and
+# its messages when nothing listens and, with a password, when the password is missing or wrong.
 #
 #   run-example.sh APP [--needs DIR] [--password TEXT] -- COMMAND...
 #
@@ -65,15 +66,21 @@ XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/
     XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen KORVEL_EMULATOR_PANEL=0 KORVEL_EMULATOR_METERING_HZ=100 \
     "$app" >"$work/app.log" 2>&1 &
 app_pid=$!
+# The examples end at once when the console is not connected, as they should; so wait for it, not only for the
+# server.
+ready() { grep -q "WebSocket Server is listening on port: $BENCH_WS_PORT" "$work/app.log" &&
+    grep -qx "USB Connected!" "$work/app.log"; }
 for _ in $(seq 100); do
-    grep -q "WebSocket Server is listening on port: $BENCH_WS_PORT" "$work/app.log" && break
-    kill -0 "$app_pid" 2>/dev/null || { cat "$work/app.log"; exit 1; }
+    if ready || ! kill -0 "$app_pid" 2>/dev/null; then break; fi
     sleep 0.1
 done
+ready || { echo "FAIL: the application is not ready:"; cat "$work/app.log"; exit 1; }
 
 if [ -n "$password" ]; then
     if "$@" "$url" --seconds 1 >"$work/out" 2>&1; then fail "succeeded without the password"; fi
     grep -qx "Korvel Control asks for a password: give it with --password" "$work/out" || fail "no clear message"
+    if "$@" "$url" --seconds 1 --password "not $password" >"$work/out" 2>&1; then fail "a wrong password passed"; fi
+    grep -qx "password refused: authentication failed" "$work/out" || fail "no clear message for a wrong password"
 fi
 
 "$@" "$url" --seconds "$seconds" "${password_option[@]}" >"$work/out" 2>&1 || fail "exit status $?"
