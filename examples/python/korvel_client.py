@@ -18,7 +18,10 @@ import itertools
 import json
 import sys
 
-import websockets
+try:
+    import websockets
+except ImportError:
+    sys.exit("this example needs the websockets package: sudo apt-get install python3-websockets")
 
 DEFAULT_URL = "ws://127.0.0.1:19552/"
 REPLY_TIMEOUT = 3.0  # seconds to wait for a reply or notification; an older server ignores commands it lacks
