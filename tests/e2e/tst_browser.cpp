@@ -92,8 +92,18 @@ private slots:
             browser.evaluate("document.getElementById('fader-mod5').classList.contains('active')").toBool(),
             browser_timeout_ms);
 
+        // A page that connects when the state is long complete asks whether it is, and loads it at once.
+        QVERIFY(browser.evaluate("window.beforeReload = true; setTimeout(() => location.reload(), 0); true").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(browser
+                                     .evaluate("window.beforeReload === undefined && "
+                                               "document.getElementById('status').textContent === 'console connected'")
+                                     .toBool(),
+                                 browser_timeout_ms);
+        QCOMPARE(browser.evaluate(on_key_lit("mod5")).toBool(), true);
+        QCOMPARE(browser.evaluate("document.getElementById('fader-mod5').classList.contains('active')").toBool(), true);
+
         // Module 5 is on air now: the page's programme meter moves off the bottom once the meters run (the page
-        // subscribed when the console came, its first request having been refused).
+        // subscribed as it connected).
         app.model.set_metering_rate(50);
         QTRY_VERIFY_WITH_TIMEOUT(
             browser.evaluate("document.querySelector('#meter-pgm_left .fill').style.height").toString() != "0%",
