@@ -44,15 +44,9 @@ MqttPassword::MqttPassword(const QString &service, QObject *parent)
 
 void MqttPassword::start(QKeychain::Job *job)
 {
-    ++jobs;
     job->setAutoDelete(true);
     job->setKey(keyring_key);
     job->start();
-}
-
-void MqttPassword::finish()
-{
-    --jobs;
 }
 
 void MqttPassword::read()
@@ -70,7 +64,6 @@ void MqttPassword::read()
     }
     auto *job = new QKeychain::ReadPasswordJob(service, this);
     connect(job, &QKeychain::Job::finished, this, [this](QKeychain::Job *done) {
-        finish();
         QString password;
         if (done->error() == QKeychain::NoError) {
             where = Place::keyring;
@@ -92,7 +85,6 @@ void MqttPassword::write(const QString &password)
         settings.sync();
         auto *job = new QKeychain::DeletePasswordJob(service, this);
         connect(job, &QKeychain::Job::finished, this, [this](QKeychain::Job *done) {
-            finish();
             const bool answered = done->error() == QKeychain::NoError || done->error() == QKeychain::EntryNotFound;
             where = answered ? Place::keyring : Place::store;
             emit written();
@@ -103,7 +95,6 @@ void MqttPassword::write(const QString &password)
     auto *job = new QKeychain::WritePasswordJob(service, this);
     job->setTextData(password);
     connect(job, &QKeychain::Job::finished, this, [this, password](QKeychain::Job *done) {
-        finish();
         if (done->error() == QKeychain::NoError) {
             where = Place::keyring;
             QSettings settings;

@@ -27,7 +27,6 @@ public:
     // Keeps the password (an empty one removes it); emits written once it is kept.
     void write(const QString &password);
 
-    bool busy() const { return jobs > 0; }
     // Where the password went at the last read or write; unknown before the first.
     Place place() const { return where; }
 
@@ -41,11 +40,9 @@ signals:
 private:
     void keep_in_store(const QString &password);
     void start(QKeychain::Job *job);
-    void finish();
 
     QString service;
     Place where = Place::unknown;
-    int jobs = 0;
 };
 
 } // namespace korvel::app

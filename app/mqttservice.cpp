@@ -128,16 +128,14 @@ void MqttService::create_interface()
 
 void MqttService::create_bridge()
 {
-    // BRIDGE: the console's state, events, metering and commands on the broker are tied in here, once, next to
-    // the connection:
+    // BRIDGE: the console's state, events, metering and commands reach the broker through the bridge, made here
+    // once, next to the connection it uses:
     //   bridge = new korvel::mqtt::Bridge(console, websocket, mqtt, this);
-    // and set_metering_rate() passes the rate on with bridge->set_metering_rate(per_second).
-    Q_UNUSED(websocket);
 }
 
-void MqttService::set_metering_rate(int per_second)
+void MqttService::set_metering_rate(int /*per_second*/)
 {
-    Q_UNUSED(per_second);
+    // BRIDGE: bridge->set_metering_rate(per_second);
 }
 
 void MqttService::on_state_changed(CMQTTInterface::State state, const QString &reason)

@@ -347,9 +347,14 @@ private slots:
         auto *password = child<QLineEdit>(dialog, "mqtt_password");
         password->selectAll();
         QTest::keyClicks(password, "s3cret");
+        QSignalSpy statuses(service, &MqttService::status_changed);
         dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Apply)->click();
         const QString address = QStringLiteral("127.0.0.1:%1").arg(broker.port());
         QTRY_COMPARE_WITH_TIMEOUT(status->text(), "Connected to " + address, 10000);
+        QStringList shown;
+        for (const QList<QVariant> &args : statuses)
+            shown.append(args.at(0).toString());
+        QCOMPARE(shown, (QStringList{"Connecting…", "Connected to " + address}));
         QCOMPARE(logged("MQTT: connected to " + address), 1);
         QCOMPARE(problems.count(), 1);
         QTRY_COMPARE(QSettings().value("mqtt_password").toString(), "s3cret");
