@@ -1,0 +1,89 @@
+// The console's state, events, meters and commands on the broker's topics.
+#include "mqtt/mqttbridge.h"
+
+#include "console/ckorvel.h"
+#include "console/items.h"
+#include "mqtt/cmqttinterface.h"
+#include "mqtt/cmqttlinkstatus.h"
+#include "websocket/cwebsocketinterface.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLatin1String>
+#include <QTimer>
+
+namespace korvel::mqtt {
+
+namespace {
+constexpr int event_qos = 1;
+
+const QString &metering_msg()
+{
+    static const QString name = QLatin1String(item(ReportId::metering).notification);
+    return name;
+}
+} // namespace
+
+Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, QObject *parent)
+    : QObject(parent)
+    , console(console)
+    , ws(ws)
+    , mqtt(mqtt)
+    , link_status(new CMQTTLinkStatus(console, mqtt, this))
+    , refresh_timer(new QTimer(this))
+{
+    refresh_timer->setSingleShot(true);
+    refresh_timer->setInterval(0);
+    connect(refresh_timer, &QTimer::timeout, this, &Bridge::refresh_state);
+    connect(ws, &CWebSocketInterface::notified, this, &Bridge::on_notified);
+    connect(mqtt, &CMQTTInterface::command_received, this, &Bridge::on_command);
+    // Created on a console whose state is already complete: nothing announces it again.
+    if (ws->state_complete())
+        refresh_timer->start();
+}
+
+void Bridge::set_metering_rate(int per_second)
+{
+    rate = qBound(0, per_second, max_metering_rate);
+}
+
+QByteArray Bridge::json_text(const QJsonValue &value)
+{
+    if (value.isObject())
+        return QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+    if (value.isArray())
+        return QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact);
+    // A document holds only objects and arrays: a bare value is the inside of a one-element array.
+    const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return wrapped.mid(1, wrapped.size() - 2);
+}
+
+void Bridge::on_notified(const QJsonObject &message)
+{
+    // The meters have their own topic, at their own rate.
+    if (message.value(QLatin1String("msg")).toString() == metering_msg())
+        return;
+    mqtt->publish(mqtt->topic(QStringLiteral("event")), json_text(message), false, event_qos);
+    // The snapshot itself says which keys a notification changed; several within one pass are read once.
+    refresh_timer->start();
+}
+
+void Bridge::refresh_state()
+{
+    // Until the console has answered its start-up requests a late subscriber would take a part for the whole.
+    if (!ws->state_complete())
+        return;
+    QJsonObject data;
+    ws->get_all_data(data);
+    // publishState sends only the keys whose text differs from the one sent last.
+    for (auto it = data.constBegin(); it != data.constEnd(); ++it)
+        mqtt->publishState(it.key(), json_text(it.value()));
+}
+
+void Bridge::on_command(const QByteArray &payload)
+{
+    ws->carry_out(QString::fromUtf8(payload), [this](const QJsonObject &answer) { mqtt->reply(json_text(answer)); });
+}
+
+} // namespace korvel::mqtt
