@@ -17,6 +17,14 @@ namespace korvel::mqtt {
 
 namespace {
 constexpr int event_qos = 1;
+// Meters are live: a lost one is replaced by the next, and they are the first the outgoing queue drops.
+constexpr int metering_qos = 0;
+
+// The interval of a rate, rounded up so that the rate is never exceeded.
+int interval_ms(int per_second)
+{
+    return per_second > 0 ? (1000 + per_second - 1) / per_second : 0;
+}
 
 const QString &metering_msg()
 {
@@ -32,12 +40,16 @@ Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, 
     , mqtt(mqtt)
     , link_status(new CMQTTLinkStatus(console, mqtt, this))
     , refresh_timer(new QTimer(this))
+    , throttle(new MeteringThrottle(this))
 {
     refresh_timer->setSingleShot(true);
     refresh_timer->setInterval(0);
     connect(refresh_timer, &QTimer::timeout, this, &Bridge::refresh_state);
     connect(ws, &CWebSocketInterface::notified, this, &Bridge::on_notified);
     connect(mqtt, &CMQTTInterface::command_received, this, &Bridge::on_command);
+    connect(console, &CKorvel::state_metering_event, this, &Bridge::on_metering);
+    connect(throttle, &MeteringThrottle::due, this, &Bridge::on_levels_due);
+    throttle->set_interval(interval_ms(rate));
     // Created on a console whose state is already complete: nothing announces it again.
     if (ws->state_complete())
         refresh_timer->start();
@@ -46,6 +58,21 @@ Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, 
 void Bridge::set_metering_rate(int per_second)
 {
     rate = qBound(0, per_second, max_metering_rate);
+    throttle->set_interval(interval_ms(rate));
+}
+
+void Bridge::on_metering(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r)
+{
+    throttle->add({pgm_l, pgm_r, phones_l, phones_r, crm_l, crm_r});
+}
+
+void Bridge::on_levels_due(const MeterLevels &peaks)
+{
+    // Meters held back while the broker is away would only be stale when it comes back.
+    if (mqtt->state() != CMQTTInterface::State::Connected)
+        return;
+    mqtt->publish(mqtt->topic(QStringLiteral("metering")), json_text(CWebSocketInterface::metering_message(peaks)),
+                  false, metering_qos);
 }
 
 QByteArray Bridge::json_text(const QJsonValue &value)

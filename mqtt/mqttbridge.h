@@ -2,6 +2,8 @@
 // out on the broker's topics, what arrives on PREFIX/command is carried out like a WebSocket client's message.
 #pragma once
 
+#include "console/meteringthrottle.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
@@ -30,7 +32,8 @@ class Bridge : public QObject {
 public:
     Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, QObject *parent);
 
-    // Level messages per second at most; 0 sends one for every metering report of the console.
+    // Level messages per second at most, each with the peaks since the one before; 0 sends one for every
+    // metering report of the console. Values outside 0..max_metering_rate are brought inside.
     void set_metering_rate(int per_second);
     int metering_rate() const { return rate; }
     static constexpr int default_metering_rate = 20;
@@ -41,6 +44,8 @@ public:
 
 private slots:
     void on_notified(const QJsonObject &message);
+    void on_metering(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r);
+    void on_levels_due(const korvel::MeterLevels &peaks);
     void on_command(const QByteArray &payload);
     void refresh_state();
 
@@ -51,6 +56,7 @@ private:
     CMQTTLinkStatus *link_status;
     // Coalesces the state refreshes asked for within one pass of the event loop.
     QTimer *refresh_timer;
+    MeteringThrottle *throttle;
     int rate = default_metering_rate;
 };
 

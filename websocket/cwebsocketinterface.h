@@ -1,5 +1,6 @@
 #pragma once
 
+#include "console/meteringthrottle.h"
 #include "console/reportid.h"
 #include "net/defaultports.h"
 #include "websocket/authentication.h"
@@ -98,6 +99,10 @@ public:
     // builder is one call into the catalogue; the others are in websocketinterface_snapshots.cpp.
     void get_states(QJsonObject &data);
     void get_config(QJsonObject &data);
+    // A notification: "data" and "msg", nothing else.
+    static QJsonObject notification(const QString &msg, const QJsonValue &data);
+    // The "on_metering" notification of one set of levels.
+    static QJsonObject metering_message(const korvel::MeterLevels &levels);
     // Both of them: the "data" of the "all" reply.
     void get_all_data(QJsonObject &data);
     // Whether the console has answered its start-up requests since the link opened.

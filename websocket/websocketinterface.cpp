@@ -144,7 +144,7 @@ void CWebSocketInterface::drop_slow_client(QWebSocket *client)
 
 void CWebSocketInterface::notify(const QString &msg, const QJsonValue &data, const QString &topic)
 {
-    const QJsonObject message{{QStringLiteral("data"), data}, {QStringLiteral("msg"), msg}};
+    const QJsonObject message = notification(msg, data);
     sendJSON(message, topic, nullptr);
     emit notified(message);
 }

@@ -16,11 +16,15 @@
 #include "usb/usbids.h"
 #include "websocket/cwebsocketinterface.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+
+#include <algorithm>
 
 #include <memory>
 
@@ -73,6 +77,17 @@ qsizetype position(const Probe &probe, const QString &topic, const QByteArray &p
     return -1;
 }
 
+// A metering report of the console: every level at `level` (the console's byte), one channel at `peak`.
+QByteArray metering_report(char level, int channel = -1, char peak = 0)
+{
+    QByteArray report(2 + 6, level);
+    report[0] = char(report.size());
+    report[1] = char(emulator::type_byte(emulator::MessageType::state, emulator::item::metering));
+    if (channel >= 0)
+        report[2 + channel] = peak;
+    return report;
+}
+
 // The state topics whose last payload is a value (filled) or empty (cleared).
 qsizetype state_topics(const Probe &probe, bool filled)
 {
@@ -99,6 +114,9 @@ private slots:
     void commandWhileUnplugged();
     void brokerRestartCompletesTheStateAgain();
     void unplugAndReplug();
+    void meteringAtItsRateWithPeaks_data();
+    void meteringAtItsRateWithPeaks();
+    void brokerThatStopsReadingLosesMetersNotState();
 
 private:
     // Waits until the console's state is complete and every key of it is on its way to the broker.
@@ -377,6 +395,100 @@ void TestMqttBridge::unplugAndReplug()
         const Probe::Message &m = watcher.messages.at(i);
         QVERIFY2(!m.topic.startsWith(state_prefix) || m.payload.isEmpty(), qPrintable(m.topic));
     }
+    verify_late_state_equals_all();
+}
+
+void TestMqttBridge::meteringAtItsRateWithPeaks_data()
+{
+    QTest::addColumn<int>("rate");
+    QTest::addColumn<int>("channel"); // the level that peaks in a single report
+
+    QTest::newRow("every report, pgm left") << 0 << 0;
+    QTest::newRow("20/s, crm right") << 20 << 5;
+    QTest::newRow("20/s, phones left") << 20 << 2;
+    QTest::newRow("3/s, pgm right") << 3 << 1;
+    QTest::newRow("1000/s, crm left") << 1000 << 4;
+}
+
+void TestMqttBridge::meteringAtItsRateWithPeaks()
+{
+    QFETCH(int, rate);
+    QFETCH(int, channel);
+
+    const QStringList names{"pgm_left", "pgm_right", "phones_left", "phones_right", "crm_left", "crm_right"};
+    constexpr int reports = 1000; // a second of the console's metering
+    constexpr int spike_at = 537;
+    constexpr char quiet = 10;  // -40 dB
+    constexpr char peak = 0x3F; // +13 dB
+    QVERIFY(wait_until_published());
+    bridge->set_metering_rate(rate);
+    QCOMPARE(bridge->metering_rate(), rate);
+    Probe watcher(broker->port(), prefix + "/metering");
+    QVERIFY(watcher.ready());
+
+    // One report a millisecond, as the console sends them.
+    int fed = 0;
+    QElapsedTimer clock;
+    QTimer feeder;
+    feeder.setTimerType(Qt::PreciseTimer);
+    connect(&feeder, &QTimer::timeout, [&] {
+        for (const qint64 due = std::min<qint64>(clock.elapsed() + 1, reports); fed < due; ++fed) {
+            device().queue_input(fed == spike_at ? metering_report(quiet, channel, peak) : metering_report(quiet));
+        }
+        if (fed == reports)
+            feeder.stop();
+    });
+    clock.start();
+    feeder.start(1);
+    QVERIFY(watcher.wait_for([&] { return !feeder.isActive(); }));
+    const qint64 fed_ms = clock.elapsed();
+    QVERIFY(watcher.wait_for([&] { return device().pending_input() == 0; }));
+    // The last peak follows at most one interval later.
+    watcher.wait_for([] { return false; }, 600);
+
+    const QByteArrayList sent = payloads(watcher, prefix + "/metering");
+    if (rate == 0) {
+        QCOMPARE(sent.size(), reports);
+    } else {
+        const qint64 allowed = (fed_ms + 1000 / rate) * rate / 1000 + 1;
+        QVERIFY2(sent.size() <= allowed, qPrintable(QStringLiteral("%1 > %2").arg(sent.size()).arg(allowed)));
+    }
+    int spikes = 0;
+    for (const QByteArray &payload : sent) {
+        const QJsonObject message = QJsonDocument::fromJson(payload).object();
+        QCOMPARE(message.value("msg").toString(), QStringLiteral("on_metering"));
+        const QJsonObject levels = message.value("data").toObject();
+        QCOMPARE(levels.keys().size(), names.size());
+        for (int c = 0; c < names.size(); ++c) {
+            const double level = levels.value(names.at(c)).toDouble(1000);
+            // Only levels the console reported.
+            QVERIFY2(level == -40 || (c == channel && level == 13), payload.constData());
+            spikes += level == 13;
+        }
+    }
+    QCOMPARE(spikes, 1);
+}
+
+void TestMqttBridge::brokerThatStopsReadingLosesMetersNotState()
+{
+    QVERIFY(wait_until_published());
+    bridge->set_metering_rate(0);
+    broker->pause();
+    // Far more meters than the socket buffers and the outgoing queue hold together, a state change among them.
+    for (int chunk = 0; chunk < 12; ++chunk) {
+        if (chunk == 6)
+            client->send(QStringLiteral(R"({"msg": "set_config_fader_reserve", "data": {"mod2": true}})"));
+        for (int i = 0; i < 4000; ++i)
+            device().queue_input(metering_report(char(chunk)));
+        QVERIFY(QTest::qWaitFor([] { return device().pending_input() == 0; }));
+    }
+    QVERIFY(mqtt->outgoing().dropped() > 0);
+    QVERIFY(mqtt->outgoing().bytes() <= mqtt->outgoing().budget_bytes());
+    QCOMPARE(mqtt->state(), State::Connected);
+
+    broker->resume();
+    QTRY_VERIFY_WITH_TIMEOUT(mqtt->outgoing().empty(), 20000);
+    QCOMPARE(all_from_websocket().value("config_fader_reserve").toObject().value("mod2"), QJsonValue(true));
     verify_late_state_equals_all();
 }
 
