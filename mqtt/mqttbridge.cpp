@@ -110,7 +110,8 @@ void Bridge::refresh_state()
 
 void Bridge::on_command(const QByteArray &payload)
 {
-    ws->carry_out(QString::fromUtf8(payload), [this](const QJsonObject &answer) { mqtt->reply(json_text(answer)); });
+    ws->process_message(QString::fromUtf8(payload),
+                        [this](const QJsonObject &answer) { mqtt->reply(json_text(answer)); });
 }
 
 } // namespace korvel::mqtt

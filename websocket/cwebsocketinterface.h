@@ -56,8 +56,8 @@ public:
     // Carries out one message that came from outside the server exactly as a client's: same dispatcher, checks
     // and error texts, no password (the other road has its own credentials). Its replies and errors go to
     // replies; nothing of it reaches a WebSocket client.
-    void carry_out(const QString &message, const ReplySink &replies);
-    // A query's answer: to its client, or to the sink of the message being carried out by carry_out().
+    void process_message(const QString &message, const ReplySink &replies);
+    // A query's answer: to its client, or to the sink of the message being carried out by process_message().
     void send_reply(QWebSocket *client, const QJsonObject &message);
     // A reply or error to the message parseJSON last took up: "data", that message's "id" when it carried one,
     // and "msg". Notifications are built without it.
@@ -321,6 +321,6 @@ private:
     int port = korvel::ports::websocket;
     // The "id" of the client message being carried out; undefined when it has none.
     QJsonValue request_id = QJsonValue(QJsonValue::Undefined);
-    // Where carry_out() sends the answers of the message it carries out; empty otherwise.
+    // Where process_message() sends the answers of the message it carries out; empty otherwise.
     ReplySink reply_sink;
 };

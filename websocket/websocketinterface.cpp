@@ -285,7 +285,7 @@ void CWebSocketInterface::processTextMessage(QString message)
         sendJSON(answer(QStringLiteral("error"), error), QString(), client);
 }
 
-void CWebSocketInterface::carry_out(const QString &message, const ReplySink &replies)
+void CWebSocketInterface::process_message(const QString &message, const ReplySink &replies)
 {
     // Restored afterwards, so a message carried out from within another one's answer cannot steal its sink.
     const ReplySink outer = std::exchange(reply_sink, replies);
