@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mqtt/mqttbridge.h"
 #include "mqtt/mqttsettings.h"
 
 #include <QString>
@@ -22,8 +23,8 @@ struct MqttConfig {
     // Metering messages a second; 0 sends every report the console makes.
     int metering_rate = default_metering_rate;
 
-    static constexpr int default_metering_rate = 20;
-    static constexpr int max_metering_rate = 1000;
+    static constexpr int default_metering_rate = korvel::mqtt::Bridge::default_metering_rate;
+    static constexpr int max_metering_rate = korvel::mqtt::Bridge::max_metering_rate;
     static constexpr int max_port = 65535;
 
     // A stored value of the wrong type or out of range reads as the default.

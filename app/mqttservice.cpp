@@ -3,7 +3,7 @@
 
 #include "app/mqttdialog.h"
 #include "app/mqttpassword.h"
-#include "mqtt/cmqttlinkstatus.h"
+#include "mqtt/mqttbridge.h"
 
 #include <QAction>
 #include <QDebug>
@@ -107,7 +107,7 @@ void MqttService::follow_config()
     }
     const korvel::mqtt::Settings wanted = current.broker(known_password.value_or(QString()));
     create_interface();
-    set_metering_rate(current.metering_rate);
+    bridge->set_metering_rate(current.metering_rate);
     if (running && same_connection(*running, wanted) && mqtt->state() != CMQTTInterface::State::Disconnected)
         return;
     running = wanted;
@@ -122,20 +122,8 @@ void MqttService::create_interface()
         return;
     mqtt = new CMQTTInterface(this);
     connect(mqtt, &CMQTTInterface::state_changed, this, &MqttService::on_state_changed);
-    link_status = new CMQTTLinkStatus(console, mqtt, this);
-    create_bridge();
-}
-
-void MqttService::create_bridge()
-{
-    // BRIDGE: the console's state, events, metering and commands reach the broker through the bridge, made here
-    // once, next to the connection it uses:
-    //   bridge = new korvel::mqtt::Bridge(console, websocket, mqtt, this);
-}
-
-void MqttService::set_metering_rate(int /*per_second*/)
-{
-    // BRIDGE: bridge->set_metering_rate(per_second);
+    // The console's state, events, meters and commands on the broker; it also keeps PREFIX/status.
+    bridge = new korvel::mqtt::Bridge(console, websocket, mqtt, this);
 }
 
 void MqttService::on_state_changed(CMQTTInterface::State state, const QString &reason)

@@ -9,11 +9,14 @@
 #include <optional>
 
 class CKorvel;
-class CMQTTLinkStatus;
 class CWebSocketInterface;
 class QMenu;
 class QSystemTrayIcon;
 class QWidget;
+
+namespace korvel::mqtt {
+class Bridge;
+}
 
 namespace korvel::app {
 
@@ -43,6 +46,7 @@ public:
     MqttPassword *password_keeper() const { return keeper; }
     // Null until the client is first enabled.
     CMQTTInterface *interface() const { return mqtt; }
+    korvel::mqtt::Bridge *mqtt_bridge() const { return bridge; }
 
     // "Off", "Connecting…", "Connected to broker.example:1883", "Failed: <reason>".
     QString status_text() const;
@@ -58,16 +62,14 @@ private:
     void on_state_changed(CMQTTInterface::State state, const QString &reason);
     // Connects, reconnects or stops to match the current settings.
     void follow_config();
+    // The connection and the bridge that feeds it, made once, the first time the client is enabled.
     void create_interface();
-    // The bridge between the console, the WebSocket dispatcher and the broker, made once with the connection.
-    void create_bridge();
-    void set_metering_rate(int per_second);
 
     CKorvel *console;
     CWebSocketInterface *websocket;
     MqttPassword *keeper;
     CMQTTInterface *mqtt = nullptr;
-    CMQTTLinkStatus *link_status = nullptr;
+    korvel::mqtt::Bridge *bridge = nullptr;
     MqttConfig current;
     std::optional<QString> known_password;
     // A read started before the user gave a new password must not bring back the old one.

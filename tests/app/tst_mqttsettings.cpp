@@ -7,6 +7,7 @@
 #include "app/mqttservice.h"
 #include "emulator/emulateddevice.h"
 #include "mqtt/broker.h"
+#include "mqtt/mqttbridge.h"
 #include "mqtt/probe.h"
 #include "usb/cusbhid.h"
 
@@ -320,9 +321,9 @@ private slots:
         Broker broker("allow_anonymous false\npassword_file " + dir.filePath("passwords").toUtf8() + "\n");
         QVERIFY(broker.start());
         const QString prefix = QStringLiteral("house/studio-t");
-        const QVariantMap stored{{"mqtt_enabled", true},    {"mqtt_host", "127.0.0.1"}, {"mqtt_port", broker.port()},
-                                 {"mqtt_user", "studio1"},  {"mqtt_prefix", prefix},    {"mqtt_password", "wrong"},
-                                 {"mqtt_metering_rate", 20}};
+        const QVariantMap stored{{"mqtt_enabled", true},   {"mqtt_host", "127.0.0.1"}, {"mqtt_port", broker.port()},
+                                 {"mqtt_user", "studio1"}, {"mqtt_prefix", prefix},    {"mqtt_password", "wrong"},
+                                 {"mqtt_metering_rate", 5}};
         store(stored);
         const QVariantMap before = stored_values();
 
@@ -347,6 +348,8 @@ private slots:
         auto *password = child<QLineEdit>(dialog, "mqtt_password");
         password->selectAll();
         QTest::keyClicks(password, "s3cret");
+        QCOMPARE(service->mqtt_bridge()->metering_rate(), 5);
+        child<QSpinBox>(dialog, "mqtt_metering_rate")->setValue(0);
         QSignalSpy statuses(service, &MqttService::status_changed);
         dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Apply)->click();
         const QString address = QStringLiteral("127.0.0.1:%1").arg(broker.port());
@@ -355,6 +358,7 @@ private slots:
         for (const QList<QVariant> &args : statuses)
             shown.append(args.at(0).toString());
         QCOMPARE(shown, (QStringList{"Connecting…", "Connected to " + address}));
+        QCOMPARE(service->mqtt_bridge()->metering_rate(), 0);
         QCOMPARE(logged("MQTT: connected to " + address), 1);
         QCOMPARE(problems.count(), 1);
         QTRY_COMPARE(QSettings().value("mqtt_password").toString(), "s3cret");
@@ -362,13 +366,13 @@ private slots:
         Probe probe(broker.port(), prefix + "/status", {}, "studio1", "s3cret");
         QVERIFY(probe.ready());
         QVERIFY(probe.wait_for([&] { return probe.retained.contains(prefix + "/status"); }));
-        const QByteArray link = window.device_link()->is_connected() ? "connected" : "disconnected";
+        const QByteArray link = window.device_link()->is_connected() ? "\"connected\"" : "\"disconnected\"";
         QCOMPARE(probe.retained.value(prefix + "/status"), link);
 
         child<QCheckBox>(dialog, "mqtt_enabled")->setChecked(false);
         dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Apply)->click();
         QCOMPARE(status->text(), "Off");
-        QVERIFY(probe.wait_for([&] { return probe.last.value(prefix + "/status") == "offline"; }));
+        QVERIFY(probe.wait_for([&] { return probe.last.value(prefix + "/status") == "\"offline\""; }));
         QCOMPARE(QSettings().value("mqtt_enabled").toString(), "false");
     }
 };
