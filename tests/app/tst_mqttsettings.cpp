@@ -310,6 +310,37 @@ private slots:
         QVERIFY(!QSettings().contains("mqtt_password"));
     }
 
+    // With a keyring (run by tst_mqttsettings_keyring), the password goes there and nowhere in the store: not
+    // even one kept there before a keyring answered.
+    void passwordInKeyring()
+    {
+        if (qEnvironmentVariableIsEmpty("KORVEL_TEST_KEYRING"))
+            QSKIP("needs the keyring that tst_mqttsettings_keyring starts");
+        store({{"mqtt_host", "broker.example"}, {"mqtt_user", "studio1"}, {"mqtt_password", "old pass"}});
+        MqttService service(nullptr, nullptr, QStringLiteral("korvel-test"), nullptr);
+        service.start_from_store();
+        QSignalSpy written(service.password_keeper(), &MqttPassword::written);
+        service.apply(service.config(), QStringLiteral("s3cret pass"));
+        QVERIFY(written.wait());
+        QCOMPARE(service.password_keeper()->place(), MqttPassword::Place::keyring);
+        QVERIFY(!QSettings().contains("mqtt_password"));
+        QFile file(QSettings().fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray content = file.readAll();
+        QVERIFY(content.contains("studio1"));
+        QVERIFY(!content.contains("s3cret") && !content.contains("old pass"));
+
+        // Read back from the keyring by a new service; no note in its dialog.
+        MqttService again(nullptr, nullptr, QStringLiteral("korvel-test"), nullptr);
+        again.start_from_store();
+        MqttDialog dialog(&again, nullptr);
+        QSignalSpy known(&again, &MqttService::password_known);
+        QVERIFY(known.wait());
+        QCOMPARE(child<QLineEdit>(dialog, "mqtt_password")->text(), "s3cret pass");
+        QCOMPARE(again.password_keeper()->place(), MqttPassword::Place::keyring);
+        QCOMPARE(problem_shown(dialog, "mqtt_keyring_note"), QString());
+    }
+
     // The application, enabled through its store, connects and publishes PREFIX/status; a wrong password shows
     // its reason in the dialog and once in the tray however often it is tried again; the right one connects;
     // switching off leaves "offline".
