@@ -114,10 +114,9 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
         error = refusal;
         return -1;
     }
-    // To the client that asked, and to nobody else: a null target would make sendJSON deliver to every client,
-    // so a reply without a sender goes nowhere.
-    if (query->reply && client && !reply.isUndefined())
-        sendJSON(answer(QLatin1String(query->reply), reply), QString(), client);
+    // To the client that asked (or the sink of a message from elsewhere), and to nobody else.
+    if (query->reply && !reply.isUndefined())
+        send_reply(client, answer(QLatin1String(query->reply), reply));
     return 0;
 }
 
@@ -199,8 +198,7 @@ QJsonValue CWebSocketInterface::get_states_reply(QWebSocket *, const QJsonValue 
 QJsonValue CWebSocketInterface::get_all(QWebSocket *, const QJsonValue &, QString &)
 {
     QJsonObject data;
-    get_config(data);
-    get_states(data);
+    get_all_data(data);
     return data;
 }
 
@@ -214,9 +212,14 @@ QJsonValue CWebSocketInterface::get_firmware_reply(QWebSocket *, const QJsonValu
     return version.isUndefined() ? QJsonValue() : version;
 }
 
-QJsonValue CWebSocketInterface::get_state_complete(QWebSocket *, const QJsonValue &, QString &)
+bool CWebSocketInterface::state_complete() const
 {
     return startup->is_complete();
+}
+
+QJsonValue CWebSocketInterface::get_state_complete(QWebSocket *, const QJsonValue &, QString &)
+{
+    return state_complete();
 }
 
 void CWebSocketInterface::on_state_complete()
