@@ -15,6 +15,10 @@ class QMenu;
 class QSystemTrayIcon;
 class QTimer;
 
+namespace korvel::app {
+class MqttService;
+}
+
 namespace Ui {
 class MainWindow;
 }
@@ -49,6 +53,7 @@ public:
     quint64 tx_count() const { return tx; }
     PortMonitor *port_monitor() const { return ports; }
     QAction *start_at_login_action() const { return start_at_login; }
+    korvel::app::MqttService *mqtt_service() const { return mqtt; }
 
 public slots:
     void on_checkBox_use_defaults_clicked();
@@ -93,6 +98,7 @@ private:
     CUDPInterface *udp = nullptr;
     CWebSocketInterface *websocket = nullptr;
     PortMonitor *ports = nullptr;
+    korvel::app::MqttService *mqtt = nullptr;
     int websocket_watch = -1;
     int udp_watch = -1;
     QAction *start_at_login = nullptr;

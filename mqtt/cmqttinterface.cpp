@@ -14,7 +14,8 @@
 
 using korvel::mqtt::OutgoingMessage;
 
-const QByteArray CMQTTInterface::status_offline = QByteArrayLiteral("offline");
+// A JSON string, like every other payload of the bridge.
+const QByteArray CMQTTInterface::status_offline = QByteArrayLiteral("\"offline\"");
 
 namespace {
 

@@ -135,6 +135,6 @@ private:
     int connack = -1;
     QList<QByteArray> commands;
 
-    QByteArray current_status = QByteArrayLiteral("disconnected");
+    QByteArray current_status = QByteArrayLiteral("\"disconnected\"");
     QMap<QString, QByteArray> state_topics;
 };

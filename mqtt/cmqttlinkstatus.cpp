@@ -5,8 +5,9 @@
 #include "mqtt/cmqttinterface.h"
 #include "usb/cusbhid.h"
 
-const QByteArray CMQTTLinkStatus::status_connected = QByteArrayLiteral("connected");
-const QByteArray CMQTTLinkStatus::status_disconnected = QByteArrayLiteral("disconnected");
+// JSON strings, like every other payload of the bridge.
+const QByteArray CMQTTLinkStatus::status_connected = QByteArrayLiteral("\"connected\"");
+const QByteArray CMQTTLinkStatus::status_disconnected = QByteArrayLiteral("\"disconnected\"");
 
 CMQTTLinkStatus::CMQTTLinkStatus(CKorvel *console, CMQTTInterface *mqtt, QObject *parent)
     : QObject(parent)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "console/meteringthrottle.h"
 #include "console/reportid.h"
 #include "net/defaultports.h"
 #include "websocket/authentication.h"
@@ -50,6 +51,14 @@ public:
     void sendJSON(const QJsonObject &message, const QString &topic, QWebSocket *target);
     // Carries out one client message. 0: done or ignored; -1: refused, with error set.
     int parseJSON(QWebSocket *client, const QString &message, QString &error);
+    // Where the answers to a message from outside the server go (the MQTT bridge's reply topic).
+    using ReplySink = std::function<void(const QJsonObject &message)>;
+    // Carries out one message that came from outside the server exactly as a client's: same dispatcher, checks
+    // and error texts, no password (the other road has its own credentials). Its replies and errors go to
+    // replies; nothing of it reaches a WebSocket client.
+    void process_message(const QString &message, const ReplySink &replies);
+    // A query's answer: to its client, or to the sink of the message being carried out by process_message().
+    void send_reply(QWebSocket *client, const QJsonObject &message);
     // A reply or error to the message parseJSON last took up: "data", that message's "id" when it carried one,
     // and "msg". Notifications are built without it.
     QJsonObject answer(const QString &msg, const QJsonValue &data) const;
@@ -90,6 +99,14 @@ public:
     // builder is one call into the catalogue; the others are in websocketinterface_snapshots.cpp.
     void get_states(QJsonObject &data);
     void get_config(QJsonObject &data);
+    // A notification: "data" and "msg", nothing else.
+    static QJsonObject notification(const QString &msg, const QJsonValue &data);
+    // The "on_metering" notification of one set of levels.
+    static QJsonObject metering_message(const korvel::MeterLevels &levels);
+    // Both of them: the "data" of the "all" reply.
+    void get_all_data(QJsonObject &data);
+    // Whether the console has answered its start-up requests since the link opened.
+    bool state_complete() const;
     void get_firmware(QJsonObject &data);
 
     void get_ctrl_led(QJsonObject &data);
@@ -140,6 +157,8 @@ signals:
     void connected_clients(int clients);
     // A handshake carried an Origin header not seen since start.
     void origin_seen(const QString &origin);
+    // Every notification, as it was handed to delivery (whoever it reached).
+    void notified(const QJsonObject &message);
 
 public slots:
     void onNewConnection();
@@ -302,4 +321,6 @@ private:
     int port = korvel::ports::websocket;
     // The "id" of the client message being carried out; undefined when it has none.
     QJsonValue request_id = QJsonValue(QJsonValue::Undefined);
+    // Where process_message() sends the answers of the message it carries out; empty otherwise.
+    ReplySink reply_sink;
 };

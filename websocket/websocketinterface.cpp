@@ -20,6 +20,8 @@
 #include <QWebSocketCorsAuthenticator>
 #include <QWebSocketServer>
 
+#include <utility>
+
 using korvel::websocket::Delivery;
 using korvel::websocket::Session;
 
@@ -142,7 +144,9 @@ void CWebSocketInterface::drop_slow_client(QWebSocket *client)
 
 void CWebSocketInterface::notify(const QString &msg, const QJsonValue &data, const QString &topic)
 {
-    sendJSON(QJsonObject{{QStringLiteral("data"), data}, {QStringLiteral("msg"), msg}}, topic, nullptr);
+    const QJsonObject message = notification(msg, data);
+    sendJSON(message, topic, nullptr);
+    emit notified(message);
 }
 
 void CWebSocketInterface::remove_client(QWebSocket *client)
@@ -279,6 +283,26 @@ void CWebSocketInterface::processTextMessage(QString message)
     QString error;
     if (parseJSON(client, message, error) < 0)
         sendJSON(answer(QStringLiteral("error"), error), QString(), client);
+}
+
+void CWebSocketInterface::process_message(const QString &message, const ReplySink &replies)
+{
+    // Restored afterwards, so a message carried out from within another one's answer cannot steal its sink.
+    const ReplySink outer = std::exchange(reply_sink, replies);
+    QString error;
+    if (parseJSON(nullptr, message, error) < 0)
+        replies(answer(QStringLiteral("error"), error));
+    reply_sink = outer;
+}
+
+void CWebSocketInterface::send_reply(QWebSocket *client, const QJsonObject &message)
+{
+    // A null target would make sendJSON deliver to every client, so an answer without a sender or a sink goes
+    // nowhere.
+    if (client)
+        sendJSON(message, QString(), client);
+    else if (reply_sink)
+        reply_sink(message);
 }
 
 void CWebSocketInterface::socketDisconnected()

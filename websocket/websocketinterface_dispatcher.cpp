@@ -19,12 +19,10 @@ constexpr int api_version_major = 0;
 constexpr int api_version_minor = 3;
 constexpr int api_version_patch = 0;
 
-// Sends a query's answer to the client that asked, and to nobody else. A null target would make sendJSON
-// deliver to every client, so a reply without a sender goes nowhere.
+// Sends a query's answer to the client that asked, and to nobody else.
 void reply(CWebSocketInterface &websocket, QWebSocket *client, const QString &msg, const QJsonValue &data)
 {
-    if (client)
-        websocket.sendJSON(websocket.answer(msg, data), QString(), client);
+    websocket.send_reply(client, websocket.answer(msg, data));
 }
 
 // The "id" member of a client message, undefined when it has none or is not a JSON object.
@@ -187,8 +185,7 @@ int CWebSocketInterface::get_states_reply(QWebSocket *client, const QJsonValue &
 int CWebSocketInterface::get_all(QWebSocket *client, const QJsonValue &, QString &)
 {
     QJsonObject data;
-    get_config(data);
-    get_states(data);
+    get_all_data(data);
     reply(*this, client, "all", data);
     return 0;
 }
@@ -204,9 +201,14 @@ int CWebSocketInterface::get_firmware_reply(QWebSocket *client, const QJsonValue
     return 0;
 }
 
+bool CWebSocketInterface::state_complete() const
+{
+    return startup->is_complete();
+}
+
 int CWebSocketInterface::get_state_complete(QWebSocket *client, const QJsonValue &, QString &)
 {
-    reply(*this, client, "state_complete", startup->is_complete());
+    reply(*this, client, "state_complete", state_complete());
     return 0;
 }
 

@@ -45,6 +45,16 @@ QJsonObject changed_fields(std::span<const layout::Field> fields, const int *val
     }
     return object;
 }
+
+// The six levels by name, in the order of the console's metering report.
+QJsonObject levels_object(const MeterLevels &levels)
+{
+    return QJsonObject{
+        {QLatin1String("pgm_left"), double(levels[0])},    {QLatin1String("pgm_right"), double(levels[1])},
+        {QLatin1String("phones_left"), double(levels[2])}, {QLatin1String("phones_right"), double(levels[3])},
+        {QLatin1String("crm_left"), double(levels[4])},    {QLatin1String("crm_right"), double(levels[5])},
+    };
+}
 } // namespace
 
 void CWebSocketInterface::notify_keyed(const QString &msg, const QStringList &members, int index,
@@ -94,13 +104,19 @@ void CWebSocketInterface::on_state_src_sel_event(int mod, int source)
     notify_keyed(QLatin1String(item(R::source_select).notification), module_names, mod, name);
 }
 
+QJsonObject CWebSocketInterface::notification(const QString &msg, const QJsonValue &data)
+{
+    return QJsonObject{{QStringLiteral("data"), data}, {QStringLiteral("msg"), msg}};
+}
+
+QJsonObject CWebSocketInterface::metering_message(const MeterLevels &levels)
+{
+    return notification(QLatin1String(item(R::metering).notification), levels_object(levels));
+}
+
 void CWebSocketInterface::on_state_metering_event(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l,
                                                   float crm_r)
 {
-    const QJsonObject levels{
-        {QLatin1String("pgm_left"), double(pgm_l)},       {QLatin1String("pgm_right"), double(pgm_r)},
-        {QLatin1String("phones_left"), double(phones_l)}, {QLatin1String("phones_right"), double(phones_r)},
-        {QLatin1String("crm_left"), double(crm_l)},       {QLatin1String("crm_right"), double(crm_r)},
-    };
-    notify(QLatin1String(item(R::metering).notification), levels, topic_names.at(0));
+    notify(QLatin1String(item(R::metering).notification),
+           levels_object({pgm_l, pgm_r, phones_l, phones_r, crm_l, crm_r}), topic_names.at(0));
 }

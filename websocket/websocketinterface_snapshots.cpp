@@ -133,6 +133,12 @@ void CWebSocketInterface::get_config(QJsonObject &data)
     get_config_mic_on(data);
 }
 
+void CWebSocketInterface::get_all_data(QJsonObject &data)
+{
+    get_config(data);
+    get_states(data);
+}
+
 void CWebSocketInterface::get_firmware(QJsonObject &data)
 {
     const Item &row = item(R::firmware);

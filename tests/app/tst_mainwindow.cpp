@@ -509,7 +509,7 @@ private slots:
         QStringList entries;
         for (QAction *action : menu->actions())
             entries << action->text();
-        QCOMPARE(entries, (QStringList{"Quit", "Settings", "Start at login", "Network access"}));
+        QCOMPARE(entries, (QStringList{"Quit", "Settings", "Start at login", "Network access", "MQTT…"}));
         QCOMPARE(menu->actions().at(2), window->start_at_login_action());
         QVERIFY(menu->actions().at(2)->isCheckable());
         QVERIFY(!menu->actions().at(2)->isChecked()); // off by default

@@ -1,4 +1,5 @@
-// Connects to the broker given as HOST PORT PREFIX, sets PREFIX/status "connected" and runs until killed.
+// Connects to the broker given as HOST PORT PREFIX, sets PREFIX/status to the JSON string "connected" and runs until
+// killed.
 #include "mqtt/cmqttinterface.h"
 
 #include <QCoreApplication>
@@ -17,7 +18,7 @@ int main(int argc, char **argv)
     settings.port = args[2].toInt();
     settings.prefix = args[3];
     CMQTTInterface mqtt(&app);
-    mqtt.set_status("connected");
+    mqtt.set_status(R"("connected")");
     mqtt.set_settings(settings);
     mqtt.start();
     return app.exec();

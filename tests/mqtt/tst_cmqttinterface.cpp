@@ -237,7 +237,7 @@ void TestCMQTTInterface::connectionOutcome()
     s.prefix = topic_prefix;
     mqtt->set_settings(s);
     mqtt->set_connect_timeout(300);
-    mqtt->set_status("connected");
+    mqtt->set_status(R"("connected")");
     QSignalSpy changes(mqtt.get(), &CMQTTInterface::state_changed);
     mqtt->start();
     QTRY_VERIFY_WITH_TIMEOUT(mqtt->state() == State::Connected || mqtt->state() == State::Failed, 10000);
@@ -249,7 +249,7 @@ void TestCMQTTInterface::connectionOutcome()
         QCOMPARE(states(changes), (QList<State>{State::Connecting, State::Connected}));
         Probe late(broker->port(), prefix + "/#", s.tls ? dir.filePath("ca.crt") : QString(), user, password);
         QVERIFY(late.wait_for([&] { return !late.retained.isEmpty(); }));
-        QCOMPARE(late.retained, (Retained{{status_topic, "connected"}}));
+        QCOMPARE(late.retained, (Retained{{status_topic, R"("connected")"}}));
         return;
     }
     // Invalid settings are not tried at all, nor again; anything else is retried after a second, not before.
@@ -276,12 +276,12 @@ void TestCMQTTInterface::stopLeavesStatusOffline()
 {
     connect_mqtt();
     Probe watcher(broker->port(), status_topic);
-    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "disconnected"; }));
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("disconnected")"; }));
     mqtt->stop();
     QCOMPARE(mqtt->state(), State::Disconnected);
-    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "offline"; }));
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("offline")"; }));
     Probe late(broker->port(), status_topic);
-    QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, "offline"}}; }));
+    QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, R"("offline")"}}; }));
 }
 
 void TestCMQTTInterface::killedProcessLeavesStatusOffline()
@@ -289,12 +289,12 @@ void TestCMQTTInterface::killedProcessLeavesStatusOffline()
     Probe watcher(broker->port(), status_topic);
     QProcess helper;
     helper.start(KORVEL_MQTT_STATUS_HELPER, {"127.0.0.1", QString::number(broker->port()), prefix});
-    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "connected"; }));
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("connected")"; }));
     helper.kill(); // no chance to say goodbye: the broker's last will speaks for it
     QVERIFY(helper.waitForFinished());
-    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "offline"; }));
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("offline")"; }));
     Probe late(broker->port(), status_topic);
-    QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, "offline"}}; }));
+    QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, R"("offline")"}}; }));
 }
 
 void TestCMQTTInterface::stopFromACommandSlot()
@@ -305,7 +305,7 @@ void TestCMQTTInterface::stopFromACommandSlot()
     Probe client(broker->port(), status_topic);
     client.publish(prefix + "/command", "first");
     client.publish(prefix + "/command", "second");
-    QVERIFY(client.wait_for([&] { return client.last.value(status_topic) == "offline"; }));
+    QVERIFY(client.wait_for([&] { return client.last.value(status_topic) == R"("offline")"; }));
     QTest::qWait(1200); // nothing comes back by itself
     QCOMPARE(mqtt->state(), State::Disconnected);
 }
@@ -349,7 +349,7 @@ void TestCMQTTInterface::clearStateEmptiesEveryStateTopic()
 void TestCMQTTInterface::brokerRestartRepublishesStatusAndState()
 {
     QSignalSpy up(mqtt.get(), &CMQTTInterface::broker_connected);
-    mqtt->set_status("connected");
+    mqtt->set_status(R"("connected")");
     connect_mqtt();
     mqtt->publishState("on", "[1]");
     mqtt->publishState("fader", "[3]");
@@ -363,7 +363,7 @@ void TestCMQTTInterface::brokerRestartRepublishesStatusAndState()
 
     Probe late(broker->port(), prefix + "/#");
     const Retained expected{
-        {status_topic, "connected"}, {prefix + "/state/on", "[1]"}, {prefix + "/state/fader", "[4]"}};
+        {status_topic, R"("connected")"}, {prefix + "/state/on", "[1]"}, {prefix + "/state/fader", "[4]"}};
     QVERIFY(late.wait_for([&] { return late.retained.size() == expected.size(); }));
     QCOMPARE(late.retained, expected);
 }
@@ -449,17 +449,17 @@ void TestCMQTTInterface::statusFollowsTheUsbLink()
     CMQTTLinkStatus status(&console, mqtt.get(), nullptr);
     connect_mqtt();
     Probe watcher(broker->port(), prefix + "/#");
-    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "disconnected"; }));
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("disconnected")"; }));
 
     QCOMPARE(link.start(), 0);
-    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "connected"; }));
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("connected")"; }));
     mqtt->publishState("on", "[1]");
     QVERIFY(watcher.wait_for([&] { return watcher.last.contains(prefix + "/state/on"); }));
     link.stop();
-    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == "disconnected"; }));
+    QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("disconnected")"; }));
     QCOMPARE(watcher.last.value(prefix + "/state/on"), QByteArray());
     Probe late(broker->port(), prefix + "/#");
-    QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, "disconnected"}}; }));
+    QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, R"("disconnected")"}}; }));
 }
 
 QTEST_GUILESS_MAIN(TestCMQTTInterface)

@@ -1,0 +1,186 @@
+// The MQTT client in the application: settings in, connection made, failures shown once.
+#include "app/mqttservice.h"
+
+#include "app/mqttdialog.h"
+#include "app/mqttpassword.h"
+#include "mqtt/mqttbridge.h"
+
+#include <QAction>
+#include <QDebug>
+#include <QMenu>
+#include <QSettings>
+#include <QSystemTrayIcon>
+#include <QWidget>
+
+namespace korvel::app {
+
+namespace {
+
+constexpr int tray_message_ms = 10000;
+
+bool same_connection(const korvel::mqtt::Settings &a, const korvel::mqtt::Settings &b)
+{
+    return a.host == b.host && a.port == b.port && a.tls == b.tls && a.ca_path == b.ca_path && a.user == b.user &&
+           a.password == b.password && a.prefix == b.prefix && a.client_id == b.client_id;
+}
+
+QString broker_address(const korvel::mqtt::Settings &settings)
+{
+    return QStringLiteral("%1:%2").arg(settings.host.trimmed()).arg(settings.effective_port());
+}
+
+} // namespace
+
+MqttService::MqttService(CKorvel *console, CWebSocketInterface *websocket, const QString &keyring_service,
+                         QObject *parent)
+    : QObject(parent)
+    , console(console)
+    , websocket(websocket)
+    , keeper(new MqttPassword(keyring_service, this))
+{
+    connect(keeper, &MqttPassword::read_finished, this, &MqttService::on_password_read);
+}
+
+void MqttService::start_from_store()
+{
+    current = MqttConfig::load(QSettings());
+    if (!current.enabled)
+        return;
+    // Without a user name no password is sent, so there is no keyring to wait for.
+    if (current.user.isEmpty())
+        follow_config();
+    else
+        ask_password();
+    emit status_changed(status_text());
+}
+
+void MqttService::ask_password()
+{
+    if (known_password || reading)
+        return;
+    reading = true;
+    keeper->read();
+}
+
+void MqttService::on_password_read(const QString &password)
+{
+    reading = false;
+    if (read_outdated) {
+        read_outdated = false;
+        return;
+    }
+    known_password = password;
+    emit password_known();
+    follow_config();
+}
+
+void MqttService::apply(const MqttConfig &config, const std::optional<QString> &new_password)
+{
+    current = config;
+    QSettings settings;
+    current.save(settings);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        qWarning().noquote() << "Cannot write the settings to" << settings.fileName();
+    if (new_password) {
+        read_outdated = reading;
+        known_password = *new_password;
+        keeper->write(*new_password);
+    }
+    follow_config();
+}
+
+void MqttService::follow_config()
+{
+    if (!current.enabled) {
+        running.reset();
+        if (mqtt)
+            mqtt->stop();
+        emit status_changed(status_text());
+        return;
+    }
+    // A password that is still being read is waited for; the connection follows on_password_read().
+    if (!known_password && !current.user.isEmpty()) {
+        ask_password();
+        emit status_changed(status_text());
+        return;
+    }
+    const korvel::mqtt::Settings wanted = current.broker(known_password.value_or(QString()));
+    create_interface();
+    bridge->set_metering_rate(current.metering_rate);
+    if (running && same_connection(*running, wanted) && mqtt->state() != CMQTTInterface::State::Disconnected)
+        return;
+    running = wanted;
+    mqtt->set_settings(wanted);
+    if (mqtt->state() == CMQTTInterface::State::Disconnected)
+        mqtt->start();
+}
+
+void MqttService::create_interface()
+{
+    if (mqtt)
+        return;
+    mqtt = new CMQTTInterface(this);
+    connect(mqtt, &CMQTTInterface::state_changed, this, &MqttService::on_state_changed);
+    // The console's state, events, meters and commands on the broker; it also keeps PREFIX/status.
+    bridge = new korvel::mqtt::Bridge(console, websocket, mqtt, this);
+}
+
+void MqttService::on_state_changed(CMQTTInterface::State state, const QString &reason)
+{
+    if (state == CMQTTInterface::State::Failed && reason != reported) {
+        // The interface has logged the reason; the tray shows it once.
+        reported = reason;
+        emit problem(QStringLiteral("MQTT: ") + reason);
+    } else if (state == CMQTTInterface::State::Connected) {
+        reported.clear();
+        qInfo().noquote() << "MQTT: connected to" << broker_address(mqtt->settings());
+    }
+    emit status_changed(status_text());
+}
+
+QString MqttService::status_text() const
+{
+    if (current.enabled && !known_password && !current.user.isEmpty())
+        return tr("Reading the password from the keyring…");
+    if (!mqtt)
+        return tr("Off");
+    switch (mqtt->state()) {
+    case CMQTTInterface::State::Disconnected:
+        return tr("Off");
+    case CMQTTInterface::State::Connecting:
+        return tr("Connecting…");
+    case CMQTTInterface::State::Connected:
+        return tr("Connected to %1").arg(broker_address(mqtt->settings()));
+    case CMQTTInterface::State::Failed:
+        return tr("Failed: %1").arg(mqtt->reason());
+    }
+    return QString();
+}
+
+MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CKorvel *console,
+                          CWebSocketInterface *websocket, const QString &keyring_service)
+{
+    auto *service = new MqttService(console, websocket, keyring_service, window);
+    if (tray) {
+        QObject::connect(service, &MqttService::problem, tray, [tray](const QString &text) {
+            tray->showMessage(QObject::tr("Korvel Control"), text, QSystemTrayIcon::Warning, tray_message_ms);
+        });
+    }
+    service->start_from_store();
+
+    auto *action = new QAction(QObject::tr("MQTT…"), window);
+    action->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+M")));
+    action->setShortcutContext(Qt::WindowShortcut);
+    QObject::connect(action, &QAction::triggered, window, [window, service] {
+        MqttDialog dialog(service, window);
+        dialog.exec();
+    });
+    tray_menu->addAction(action);
+    // On the settings window: its shortcut, and a right click anywhere on it; its widgets stay as they are.
+    window->addAction(action);
+    window->setContextMenuPolicy(Qt::ActionsContextMenu);
+    return service;
+}
+
+} // namespace korvel::app

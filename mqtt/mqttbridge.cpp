@@ -1,0 +1,117 @@
+// The console's state, events, meters and commands on the broker's topics.
+#include "mqtt/mqttbridge.h"
+
+#include "console/ckorvel.h"
+#include "console/items.h"
+#include "mqtt/cmqttinterface.h"
+#include "mqtt/cmqttlinkstatus.h"
+#include "websocket/cwebsocketinterface.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLatin1String>
+#include <QTimer>
+
+namespace korvel::mqtt {
+
+namespace {
+constexpr int event_qos = 1;
+// Meters are live: a lost one is replaced by the next, and they are the first the outgoing queue drops.
+constexpr int metering_qos = 0;
+
+// The interval of a rate, rounded up so that the rate is never exceeded.
+int interval_ms(int per_second)
+{
+    return per_second > 0 ? (1000 + per_second - 1) / per_second : 0;
+}
+
+const QString &metering_msg()
+{
+    static const QString name = QLatin1String(item(ReportId::metering).notification);
+    return name;
+}
+} // namespace
+
+Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, QObject *parent)
+    : QObject(parent)
+    , console(console)
+    , ws(ws)
+    , mqtt(mqtt)
+    , link_status(new CMQTTLinkStatus(console, mqtt, this))
+    , refresh_timer(new QTimer(this))
+    , throttle(new MeteringThrottle(this))
+{
+    refresh_timer->setSingleShot(true);
+    refresh_timer->setInterval(0);
+    connect(refresh_timer, &QTimer::timeout, this, &Bridge::refresh_state);
+    connect(ws, &CWebSocketInterface::notified, this, &Bridge::on_notified);
+    connect(mqtt, &CMQTTInterface::command_received, this, &Bridge::on_command);
+    connect(console, &CKorvel::state_metering_event, this, &Bridge::on_metering);
+    connect(throttle, &MeteringThrottle::due, this, &Bridge::on_levels_due);
+    throttle->set_interval(interval_ms(rate));
+    // Created on a console whose state is already complete: nothing announces it again.
+    if (ws->state_complete())
+        refresh_timer->start();
+}
+
+void Bridge::set_metering_rate(int per_second)
+{
+    rate = qBound(0, per_second, max_metering_rate);
+    throttle->set_interval(interval_ms(rate));
+}
+
+void Bridge::on_metering(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r)
+{
+    throttle->add({pgm_l, pgm_r, phones_l, phones_r, crm_l, crm_r});
+}
+
+void Bridge::on_levels_due(const MeterLevels &peaks)
+{
+    // Meters held back while the broker is away would only be stale when it comes back.
+    if (mqtt->state() != CMQTTInterface::State::Connected)
+        return;
+    mqtt->publish(mqtt->topic(QStringLiteral("metering")), json_text(CWebSocketInterface::metering_message(peaks)),
+                  false, metering_qos);
+}
+
+QByteArray Bridge::json_text(const QJsonValue &value)
+{
+    if (value.isObject())
+        return QJsonDocument(value.toObject()).toJson(QJsonDocument::Compact);
+    if (value.isArray())
+        return QJsonDocument(value.toArray()).toJson(QJsonDocument::Compact);
+    // A document holds only objects and arrays: a bare value is the inside of a one-element array.
+    const QByteArray wrapped = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
+    return wrapped.mid(1, wrapped.size() - 2);
+}
+
+void Bridge::on_notified(const QJsonObject &message)
+{
+    // The meters have their own topic, at their own rate.
+    if (message.value(QLatin1String("msg")).toString() == metering_msg())
+        return;
+    mqtt->publish(mqtt->topic(QStringLiteral("event")), json_text(message), false, event_qos);
+    // The snapshot itself says which keys a notification changed; several within one pass are read once.
+    refresh_timer->start();
+}
+
+void Bridge::refresh_state()
+{
+    // Until the console has answered its start-up requests a late subscriber would take a part for the whole.
+    if (!ws->state_complete())
+        return;
+    QJsonObject data;
+    ws->get_all_data(data);
+    // publishState sends only the keys whose text differs from the one sent last.
+    for (auto it = data.constBegin(); it != data.constEnd(); ++it)
+        mqtt->publishState(it.key(), json_text(it.value()));
+}
+
+void Bridge::on_command(const QByteArray &payload)
+{
+    ws->process_message(QString::fromUtf8(payload),
+                        [this](const QJsonObject &answer) { mqtt->reply(json_text(answer)); });
+}
+
+} // namespace korvel::mqtt

@@ -1,0 +1,63 @@
+// The bridge between the console, the WebSocket dispatcher and the MQTT broker: what the console reports goes
+// out on the broker's topics, what arrives on PREFIX/command is carried out like a WebSocket client's message.
+#pragma once
+
+#include "console/meteringthrottle.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+class CKorvel;
+class CMQTTInterface;
+class CMQTTLinkStatus;
+class CWebSocketInterface;
+class QJsonObject;
+class QJsonValue;
+class QTimer;
+
+namespace korvel::mqtt {
+
+// Feeds one broker connection from one console:
+// - PREFIX/status follows the USB link (it owns the link status: create no other one beside it);
+// - PREFIX/state/KEY, retained, one topic per key of the "get_all" snapshot, once the console's state is
+//   complete and again whenever a notification changed the key's value;
+// - PREFIX/event, every notification the WebSocket clients get but the level meters;
+// - PREFIX/metering, the levels at most metering_rate() times a second with peak hold;
+// - PREFIX/command, carried out by the WebSocket dispatcher, its replies and errors on PREFIX/reply.
+// Every payload is the JSON the WebSocket clients get, in compact form.
+class Bridge : public QObject {
+    Q_OBJECT
+
+public:
+    Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, QObject *parent);
+
+    // Level messages per second at most, each with the peaks since the one before; 0 sends one for every
+    // metering report of the console. Values outside 0..max_metering_rate are brought inside.
+    void set_metering_rate(int per_second);
+    int metering_rate() const { return rate; }
+    static constexpr int default_metering_rate = 20;
+    static constexpr int max_metering_rate = 1000;
+
+    // The compact JSON text of a value (a bare string, number or boolean included), as the topics carry it.
+    static QByteArray json_text(const QJsonValue &value);
+
+private slots:
+    void on_notified(const QJsonObject &message);
+    void on_metering(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r);
+    void on_levels_due(const korvel::MeterLevels &peaks);
+    void on_command(const QByteArray &payload);
+    void refresh_state();
+
+private:
+    CKorvel *console;
+    CWebSocketInterface *ws;
+    CMQTTInterface *mqtt;
+    CMQTTLinkStatus *link_status;
+    // Coalesces the state refreshes asked for within one pass of the event loop.
+    QTimer *refresh_timer;
+    MeteringThrottle *throttle;
+    int rate = default_metering_rate;
+};
+
+} // namespace korvel::mqtt
