@@ -50,6 +50,7 @@ udp_custom_port=${udp[2]}
 udp_listen_port=$BENCH_UDP_LISTEN
 ws_default_port=false
 ws_port=$BENCH_WS_PORT
+${BENCH_EXTRA_SETTINGS:-}
 EOF
     XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen \
         "$bench_build/app/emulated/korvel-control-emulated" >"$work/app.log" 2>&1 &
@@ -66,6 +67,37 @@ EOF
         sleep 0.1
     done
     echo "the application does not listen on $BENCH_WS_PORT" >&2
+    return 1
+}
+
+# bench_free_port: prints a TCP port nobody listens on.
+bench_free_port() {
+    local used port
+    used=$(ss -Htan 2>/dev/null | awk '{print $4}' | sed 's/.*://' | sort -u)
+    for _ in $(seq 50); do
+        port=$((20000 + RANDOM % 40000))
+        if ! grep -qx "$port" <<<"$used"; then
+            echo "$port"
+            return 0
+        fi
+    done
+    echo "no free port" >&2
+    return 1
+}
+
+# bench_start_broker WORKDIR PORT: starts Debian's mosquitto on 127.0.0.1:PORT without persistence (a restart
+# loses every retained message, so the application must publish them again); sets BENCH_BROKER_PID.
+bench_start_broker() {
+    local work=$1 port=$2
+    printf 'persistence false\nlog_dest stderr\nlistener %s 127.0.0.1\nallow_anonymous true\n' "$port" \
+        >"$work/mosquitto.conf"
+    /usr/sbin/mosquitto -c "$work/mosquitto.conf" >>"$work/broker.log" 2>&1 &
+    BENCH_BROKER_PID=$!
+    for _ in $(seq 50); do
+        if ss -Htln "sport = :$port" | grep -q .; then return 0; fi
+        sleep 0.1
+    done
+    echo "the broker does not listen on $port" >&2
     return 1
 }
 
