@@ -8,6 +8,8 @@
 #                               1, 10 and 100 subscribed clients: delivery, latency, CPU, memory (default 30 s)
 #   tools/bench.sh idle         CPU with the link open and no traffic; with auto-connect and no console
 #   tools/bench.sh commands     WebSocket command to hid_write, idle and under the 100-client load
+#   tools/bench.sh mqtt         instructions per report of the MQTT bridge (callgrind): 1000 metering reports/s
+#                               and a state change every 10 ms, meters at 20/s and at every report
 #   tools/bench.sh all          all of the above
 #   BENCH_CLIENTS="1 10 100"    the client counts of e2e and callgrind
 set -euo pipefail
@@ -163,6 +165,32 @@ commands() {
     commands_case 100 1000
 }
 
+# mqtt_case RATE COUNT: instructions per report and per published message, the bridge's whole pass.
+mqtt_case() {
+    local rate=$1 count=$2 out
+    out=$(mktemp -d)
+    QT_LOGGING_RULES="*.debug=false;*.info=false" valgrind --tool=callgrind --separate-threads=yes --collect-atstart=no \
+        --toggle-collect='*run_reports*' --callgrind-out-file="$out/cg.out" \
+        "$bench_build/bench/korvel-mqtt-cost" "$rate" "$count" >"$out/stdout" 2>"$out/stderr" || {
+        cat "$out/stderr" >&2
+        return 1
+    }
+    local main total published
+    main=$(ls "$out"/cg.out-* | sort | head -n 1)
+    total=$(awk '/^totals:/ {print $2}' "$main")
+    published=$(sed -n 's/.*published=\([0-9]*\).*/\1/p' "$out/stdout")
+    printf "mqtt metering_rate=%-4s reports=%-5s published=%-5s Ir/report=%-8s Ir/published=%s\n" "$rate" "$count" \
+        "$published" $((total / count)) $((total / (published > 0 ? published : 1)))
+    rm -rf "$out"
+}
+
+mqtt() {
+    bench_build_targets korvel-mqtt-cost
+    mqtt_case none 3000
+    mqtt_case 20 3000
+    mqtt_case 0 3000
+}
+
 case "${1:-all}" in
 machine) machine ;;
 reports) reports ;;
@@ -170,6 +198,7 @@ callgrind) callgrind ;;
 e2e) e2e "${2:-30}" ;;
 idle) idle "${2:-30}" ;;
 commands) commands ;;
+mqtt) mqtt ;;
 all)
     machine
     reports
@@ -177,10 +206,11 @@ all)
     e2e 30
     idle 30
     commands
+    mqtt
     machine
     ;;
 *)
-    sed -n '2,13p' "$0"
+    sed -n '2,15p' "$0"
     exit 2
     ;;
 esac
