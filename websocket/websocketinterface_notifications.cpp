@@ -97,10 +97,9 @@ void CWebSocketInterface::on_state_src_sel_event(int mod, int source)
 void CWebSocketInterface::on_state_metering_event(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l,
                                                   float crm_r)
 {
-    const QJsonObject levels{
-        {QLatin1String("pgm_left"), double(pgm_l)},       {QLatin1String("pgm_right"), double(pgm_r)},
-        {QLatin1String("phones_left"), double(phones_l)}, {QLatin1String("phones_right"), double(phones_r)},
-        {QLatin1String("crm_left"), double(crm_l)},       {QLatin1String("crm_right"), double(crm_r)},
-    };
-    notify(QLatin1String(item(R::metering).notification), levels, topic_names.at(0));
+    const MeterLevels levels{pgm_l, pgm_r, phones_l, phones_r, crm_l, crm_r};
+    // One frame for every subscriber that takes every report; the others get theirs at their own interval.
+    notify(QLatin1String(item(R::metering).notification), metering_data(levels), topic_names.at(0));
+    if (!paced_clients.isEmpty())
+        pace_metering(levels);
 }
