@@ -37,7 +37,8 @@ struct Session;
 //
 // Split by concern: websocketinterface.cpp (server, clients, sendJSON), delivery.cpp (sessions and the frames
 // on their way to the sockets), _dispatcher.cpp (frame, subscriptions, queries), consolecommand.* and
-// _control.cpp (console commands), _notifications.cpp, _snapshots.cpp.
+// _control.cpp (console commands), _notifications.cpp, _metering.cpp (each client's metering interval),
+// _snapshots.cpp.
 class CWebSocketInterface : public QObject {
     Q_OBJECT
 
@@ -91,6 +92,9 @@ public:
     void set_keep_alive(const korvel::websocket::KeepAlive &times) { keep_alive = times; }
     // Unanswered challenges after which a connection is closed.
     static constexpr int max_failed_answers = 3;
+
+    // The longest metering interval a client may ask for, in milliseconds; 0 is every report.
+    static constexpr int max_metering_interval = 1000;
 
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = 1024 * 1024;
@@ -287,6 +291,16 @@ private:
     void authenticate(korvel::websocket::Session &session, const QString &message);
     void send_error(QWebSocket *client, const QString &error);
 
+    // Metering at each client's own interval (websocketinterface_metering.cpp).
+    // The "data" of "on_metering", the same for every client.
+    static QJsonObject metering_data(const korvel::MeterLevels &levels);
+    // Hands one report's levels to the throttles of the subscribed clients that have an interval.
+    void pace_metering(const korvel::MeterLevels &levels);
+    // A throttle's peaks, to its client alone while it is subscribed to "metering".
+    void send_paced_metering(QWebSocket *client, const korvel::MeterLevels &peaks);
+    // Back to every report: the throttle is detached and goes.
+    void drop_metering_throttle(korvel::websocket::Session &session);
+
     // Subscriptions and queries (websocketinterface_dispatcher.cpp).
     int subscribe(QWebSocket *client, const QJsonValue &data, QString &error);
     int unsubscribe(QWebSocket *client, const QJsonValue &data, QString &error);
@@ -298,6 +312,9 @@ private:
     int get_all(QWebSocket *client, const QJsonValue &data, QString &error);
     int get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
     int get_state_complete(QWebSocket *client, const QJsonValue &data, QString &error);
+    // Each client's metering interval (websocketinterface_metering.cpp).
+    int set_metering_interval(QWebSocket *client, const QJsonValue &data, QString &error);
+    int get_metering_interval(QWebSocket *client, const QJsonValue &data, QString &error);
     // Tells every client that the state is complete (websocketinterface_dispatcher.cpp).
     void on_state_complete();
 
@@ -307,6 +324,8 @@ private:
     QWebSocketServer *server;
     QList<QPointer<QTcpSocket>> handshaking;
     korvel::websocket::Delivery *delivery;
+    // The clients with a metering interval of their own, each with its throttle in its session.
+    QList<QWebSocket *> paced_clients;
     QHostAddress listen_on{QHostAddress::AnyIPv4};
     QStringList allowed_origins;
     QStringList origins_seen;

@@ -45,6 +45,8 @@ CWebSocketInterface::QueryHandler CWebSocketInterface::find_query(const QString 
         {"get_all", &CWebSocketInterface::get_all},
         {"get_firmware", &CWebSocketInterface::get_firmware_reply},
         {"get_state_complete", &CWebSocketInterface::get_state_complete},
+        {"set_metering_interval", &CWebSocketInterface::set_metering_interval},
+        {"get_metering_interval", &CWebSocketInterface::get_metering_interval},
     };
     for (const auto &[query, handler] : table) {
         if (query == name)
