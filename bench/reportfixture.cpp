@@ -6,9 +6,13 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <sys/epoll.h>
 
 namespace bench {
@@ -30,7 +34,7 @@ QByteArray metering_report(unsigned char level)
     return report;
 }
 
-ReportFixture::ReportFixture(int clients, bool subscribe)
+ReportFixture::ReportFixture(int clients, bool subscribe, int metering_interval)
     : usb(nullptr, korvel::usb::vendor_id, korvel::usb::product_id)
     , korvel(&usb, nullptr)
     , websocket(&korvel, nullptr)
@@ -46,7 +50,8 @@ ReportFixture::ReportFixture(int clients, bool subscribe)
     emulator::EmulatedDevice::instance().clear_input();
     if (clients == 0)
         return;
-    reader = std::thread([this, clients, subscribe] { drain(clients, subscribe); });
+    reader =
+        std::thread([this, clients, subscribe, metering_interval] { drain(clients, subscribe, metering_interval); });
     QElapsedTimer waited;
     waited.start();
     while ((connected.load() < clients || websocket.client_count() < clients) && waited.elapsed() < 20000)
@@ -104,7 +109,21 @@ void ReportFixture::settle()
     }
 }
 
-void ReportFixture::drain(int clients, bool subscribe)
+void ReportFixture::wait_for_next(int ms)
+{
+    if (!pace.isValid())
+        pace.start();
+    next_ms += ms;
+    // A pass slower than the pace is not made up for: the next report follows at once.
+    if (const qint64 remaining = next_ms - pace.elapsed(); remaining > 0) {
+        QEventLoop loop;
+        QTimer::singleShot(int(remaining), Qt::PreciseTimer, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    next_ms = std::max(next_ms, pace.elapsed());
+}
+
+void ReportFixture::drain(int clients, bool subscribe, int metering_interval)
 {
     const quint16 port = websocket.listening_port();
     std::vector<std::unique_ptr<wsbench::Client>> sockets;
@@ -118,6 +137,8 @@ void ReportFixture::drain(int clients, bool subscribe)
         }
         if (subscribe)
             client->send_text(R"({"msg":"subscribe","data":"metering"})");
+        if (subscribe && metering_interval > 0)
+            client->send_text(R"({"msg":"set_metering_interval","data":)" + std::to_string(metering_interval) + "}");
         epoll_event e{};
         e.events = EPOLLIN;
         e.data.u32 = static_cast<uint32_t>(i);

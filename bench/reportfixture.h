@@ -9,6 +9,7 @@
 #include "websocket/cwebsocketinterface.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 
 #include <atomic>
 #include <memory>
@@ -23,9 +24,10 @@ QByteArray metering_report(unsigned char level);
 
 class ReportFixture {
 public:
-    // clients connect and, when subscribe is set, subscribe to "metering"; returns once every client has
-    // received a first metering notification (or, without subscriptions, once all are connected).
-    ReportFixture(int clients, bool subscribe);
+    // clients connect and, when subscribe is set, subscribe to "metering" (at metering_interval ms, when not 0);
+    // returns once every client has received a first metering notification (or, without subscriptions, once all
+    // are connected).
+    ReportFixture(int clients, bool subscribe, int metering_interval = 0);
     ~ReportFixture();
     ReportFixture(const ReportFixture &) = delete;
     ReportFixture &operator=(const ReportFixture &) = delete;
@@ -40,9 +42,12 @@ public:
     bool wait_for_frames(long long n, int timeout_ms = 10000);
     // Runs the event loop until the clients have read nothing more for 200 ms.
     void settle();
+    // Runs the event loop until ms milliseconds after the last call (or the construction): paces reports at
+    // the console's rate, so that the clients' metering intervals end as they would in operation.
+    void wait_for_next(int ms);
 
 private:
-    void drain(int clients, bool subscribe);
+    void drain(int clients, bool subscribe, int metering_interval);
 
     CUSBHID usb;
     CKorvel korvel;
@@ -52,6 +57,8 @@ private:
     std::atomic<int> connected{0};
     std::atomic<int> subscribed_seen{0};
     std::atomic<long long> frames{0};
+    QElapsedTimer pace;
+    qint64 next_ms = 0;
 };
 
 } // namespace bench

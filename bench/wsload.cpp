@@ -4,6 +4,9 @@
 // and takes the latency to the moment the frame is read here; it counts the counting GPO notifications and
 // checks both for loss and order. Optionally client 0 also sends commands and the time from each send to the
 // hid_write of its report is taken from the emulated console's write log.
+// With --metering-interval MS every client asks for its meters at most every MS milliseconds: the levels then
+// carry peaks, not stamps, so the figures are how many came and how long after the previous one each reached
+// the client's socket ("gap"); the counting GPO notifications are still checked for loss and order.
 // Prints one line of key=value figures; exits non-zero when a notification was lost or out of order.
 #include "wsclient.h"
 
@@ -37,6 +40,7 @@ struct Options {
     std::string write_log;
     std::string command = R"({"msg":"set_on","data":{"mod1":"toggle"}})";
     std::string command_report;
+    int metering_interval = 0;
 };
 
 struct Stream {
@@ -53,6 +57,9 @@ struct Stream {
     long long other = 0;
     // The subscription is refused while the link is still closed: ask again.
     bool resubscribe = false;
+    // With a metering interval: when the last metering notification reached the socket (µs), 0 before the first.
+    int64_t last_metering_us = 0;
+    long long early = 0;
 };
 
 // Latencies in microseconds, one bin each up to 100 ms.
@@ -111,6 +118,8 @@ bool parse_options(int argc, char **argv, Options &o)
             o.command_report = value;
         else if (key == "--write-log")
             o.write_log = value;
+        else if (key == "--metering-interval")
+            o.metering_interval = std::atoi(value);
         else
             return false;
     }
@@ -143,12 +152,19 @@ int main(int argc, char **argv)
         std::fprintf(stderr,
                      "usage: %s [--port P] [--clients N] [--expect METERING] [--timeout S]\n"
                      "          [--commands K --command-interval-ms MS --command-delay-ms MS --write-log FILE\n"
-                     "           --command-report HEX [--command JSON]]\n",
+                     "           --command-report HEX [--command JSON]] [--metering-interval MS]\n",
                      argv[0]);
         return 2;
     }
     std::signal(SIGPIPE, SIG_IGN);
 
+    const std::string interval_request =
+        R"({"msg":"set_metering_interval","data":)" + std::to_string(o.metering_interval) + "}";
+    const auto subscribe = [&](Stream &s) {
+        s.client.send_text(R"({"msg":"subscribe","data":"metering"})");
+        if (o.metering_interval > 0)
+            s.client.send_text(interval_request);
+    };
     std::vector<std::unique_ptr<Stream>> streams;
     const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
     const int64_t give_up = monotonic_us() + 20'000'000;
@@ -161,7 +177,7 @@ int main(int argc, char **argv)
             return 1;
         }
         s->client.enable_receive_timestamps();
-        s->client.send_text(R"({"msg":"subscribe","data":"metering"})");
+        subscribe(*s);
         epoll_event e{};
         e.events = EPOLLIN;
         e.data.u64 = uint64_t(i);
@@ -174,6 +190,9 @@ int main(int argc, char **argv)
     // To the moment the frame is read here, and to the moment it reached the client's socket (kernel stamp).
     Histogram latency;
     Histogram socket_latency;
+    // With a metering interval: how much longer than the interval each gap between two notifications was.
+    Histogram lateness;
+    int64_t last_metering = 0;
     const int64_t realtime_offset = wsbench::realtime_offset_ns();
     std::vector<int64_t> command_sent;
     int64_t next_command = ready + int64_t(o.command_delay_ms) * 1000;
@@ -188,6 +207,9 @@ int main(int argc, char **argv)
             return monotonic_us() - command_sent.back() > 1'000'000;
         if (o.expect <= 0)
             return monotonic_us() - last_activity > 2'000'000;
+        // Fewer than one a report: done once the meters have stopped.
+        if (o.metering_interval > 0)
+            return last_metering > 0 && monotonic_us() - last_metering > 2'000'000;
         for (const auto &s : streams) {
             if (s->metering < o.expect && s->client.is_open())
                 return false;
@@ -202,7 +224,19 @@ int main(int argc, char **argv)
             const bool open = s.client.read_available([&, expect = o.expect](wsbench::Opcode, std::string_view text) {
                 const int64_t now = monotonic_us();
                 const std::string_view msg = wsbench::message_name(text);
-                if (msg == "on_metering") {
+                if (msg == "on_metering" && o.metering_interval > 0) {
+                    const int64_t arrived =
+                        s.client.receive_time_ns() != 0 ? (s.client.receive_time_ns() - realtime_offset) / 1000 : now;
+                    if (s.last_metering_us != 0) {
+                        const int64_t gap = arrived - s.last_metering_us;
+                        if (gap < int64_t(o.metering_interval) * 1000)
+                            ++s.early;
+                        lateness.add(gap - int64_t(o.metering_interval) * 1000);
+                    }
+                    s.last_metering_us = arrived;
+                    last_metering = now;
+                    ++s.metering;
+                } else if (msg == "on_metering") {
                     wsbench::MeteringStamp stamp;
                     if (!wsbench::parse_metering_stamp(text, stamp)) {
                         ++s.out_of_order;
@@ -235,7 +269,7 @@ int main(int argc, char **argv)
                         s.last_gpo = t;
                         ++s.gpo;
                     }
-                } else if (msg == "error" && !s.have_sequence) {
+                } else if (msg == "error" && !s.have_sequence && s.metering == 0) {
                     s.resubscribe = true;
                 } else {
                     ++s.other;
@@ -251,7 +285,7 @@ int main(int argc, char **argv)
             if (s->resubscribe) {
                 s->resubscribe = false;
                 ::usleep(10'000);
-                s->client.send_text(R"({"msg":"subscribe","data":"metering"})");
+                subscribe(*s);
             }
         }
         if (int(command_sent.size()) < o.commands && monotonic_us() >= next_command) {
@@ -266,7 +300,7 @@ int main(int argc, char **argv)
         metering_min = metering_min < 0 ? s->metering : std::min(metering_min, s->metering);
         gpo_min = gpo_min < 0 ? s->gpo : std::min(gpo_min, s->gpo);
         metering_total += s->metering;
-        lost += s->lost + (o.expect > 0 ? std::max(0LL, o.expect - s->metering) : 0);
+        lost += s->lost + (o.expect > 0 && o.metering_interval == 0 ? std::max(0LL, o.expect - s->metering) : 0);
         out_of_order += s->out_of_order;
         gpo_errors += s->gpo_errors;
     }
@@ -278,6 +312,14 @@ int main(int argc, char **argv)
                 latency.percentile(0.50), latency.percentile(0.99), latency.max(), socket_latency.percentile(0.50),
                 socket_latency.percentile(0.99), socket_latency.max());
 
+    if (o.metering_interval > 0) {
+        long long early = 0;
+        for (const auto &s : streams)
+            early += s->early;
+        std::printf(" metering_interval_ms=%d gap_over_interval_us_p50=%" PRId64 " gap_over_interval_us_p99=%" PRId64
+                    " gap_over_interval_us_max=%" PRId64 " gaps_under_interval=%lld",
+                    o.metering_interval, lateness.percentile(0.50), lateness.percentile(0.99), lateness.max(), early);
+    }
     if (o.commands > 0 && !o.write_log.empty()) {
         ::usleep(200'000);
         const std::vector<int64_t> writes = write_times(o.write_log, o.command_report, command_sent.front());

@@ -35,13 +35,12 @@ const QString &metering_msg()
 
 Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, QObject *parent)
     : QObject(parent)
-    , console(console)
     , ws(ws)
     , mqtt(mqtt)
-    , link_status(new CMQTTLinkStatus(console, mqtt, this))
     , refresh_timer(new QTimer(this))
     , throttle(new MeteringThrottle(this))
 {
+    new CMQTTLinkStatus(console, mqtt, this);
     refresh_timer->setSingleShot(true);
     refresh_timer->setInterval(0);
     connect(refresh_timer, &QTimer::timeout, this, &Bridge::refresh_state);
@@ -103,13 +102,26 @@ void Bridge::refresh_state()
         return;
     QJsonObject data;
     ws->get_all_data(data);
-    // publishState sends only the keys whose text differs from the one sent last.
-    for (auto it = data.constBegin(); it != data.constEnd(); ++it)
+    const auto &sent = mqtt->state_cache();
+    for (auto it = data.constBegin(); it != data.constEnd(); ++it) {
+        // Most keys are as they were: comparing values costs far less than writing their text. A key the
+        // interface no longer holds (emptied with the link) is news whatever it was before.
+        if (sent.contains(it.key()) && published.value(it.key()) == it.value())
+            continue;
+        published.insert(it.key(), it.value());
+        // Sent only when its text differs from the one sent last.
         mqtt->publishState(it.key(), json_text(it.value()));
+    }
 }
 
 void Bridge::on_command(const QByteArray &payload)
 {
+    // The WebSocket server's bound: no command comes near it, and a broker may pass on far larger messages.
+    if (payload.size() > CWebSocketInterface::max_incoming_message) {
+        mqtt->reply(
+            json_text(CWebSocketInterface::notification(QStringLiteral("error"), QStringLiteral("message too big"))));
+        return;
+    }
     ws->process_message(QString::fromUtf8(payload),
                         [this](const QJsonObject &answer) { mqtt->reply(json_text(answer)); });
 }

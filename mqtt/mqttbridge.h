@@ -5,14 +5,13 @@
 #include "console/meteringthrottle.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QObject>
 #include <QString>
 
 class CKorvel;
 class CMQTTInterface;
-class CMQTTLinkStatus;
 class CWebSocketInterface;
-class QJsonObject;
 class QJsonValue;
 class QTimer;
 
@@ -50,13 +49,13 @@ private slots:
     void refresh_state();
 
 private:
-    CKorvel *console;
     CWebSocketInterface *ws;
     CMQTTInterface *mqtt;
-    CMQTTLinkStatus *link_status;
     // Coalesces the state refreshes asked for within one pass of the event loop.
     QTimer *refresh_timer;
     MeteringThrottle *throttle;
+    // The value of each state key as last handed to the interface.
+    QJsonObject published;
     int rate = default_metering_rate;
 };
 

@@ -6,8 +6,13 @@
 #   tools/bench.sh callgrind    instructions per report (valgrind callgrind), stable on shared machines
 #   tools/bench.sh e2e [SECS]   the application at 1000 metering reports/s plus a state change every 10 ms,
 #                               1, 10 and 100 subscribed clients: delivery, latency, CPU, memory (default 30 s)
+#   tools/bench.sh interval [SECS] [MS] [RUNS]
+#                               every client at a metering interval of MS (default 50) against every report: callgrind
+#                               per report, then e2e alternately at 0 and MS, RUNS times (default 3)
 #   tools/bench.sh idle         CPU with the link open and no traffic; with auto-connect and no console
 #   tools/bench.sh commands     WebSocket command to hid_write, idle and under the 100-client load
+#   tools/bench.sh mqtt         instructions per report of the MQTT bridge (callgrind): 1000 metering reports/s
+#                               and a state change every 10 ms, meters at 20/s and at every report
 #   tools/bench.sh all          all of the above
 #   BENCH_CLIENTS="1 10 100"    the client counts of e2e and callgrind
 set -euo pipefail
@@ -30,13 +35,14 @@ reports() {
         --benchmark_report_aggregates_only=true --benchmark_min_time=2
 }
 
-# callgrind_case KIND CLIENTS COUNT: instructions per report, whole pass and on_data_ready alone.
+# callgrind_case KIND CLIENTS COUNT [INTERVAL_MS]: instructions per report, whole pass and on_data_ready alone.
+# With INTERVAL_MS the reports are paced at one a millisecond and the clients ask for that metering interval.
 callgrind_case() {
-    local kind=$1 clients=$2 count=$3 out
+    local kind=$1 clients=$2 count=$3 interval=${4:-} out
     out=$(mktemp -d)
     QT_QPA_PLATFORM=offscreen valgrind --tool=callgrind --separate-threads=yes --collect-atstart=no \
         --toggle-collect='*run_reports*' --callgrind-out-file="$out/cg.out" \
-        "$bench_build/bench/korvel-report-cost" "$kind" "$clients" "$count" >"$out/stdout" 2>"$out/stderr" || {
+        "$bench_build/bench/korvel-report-cost" "$kind" "$clients" "$count" $interval >"$out/stdout" 2>"$out/stderr" || {
         cat "$out/stderr" >&2
         return 1
     }
@@ -47,8 +53,8 @@ callgrind_case() {
     total=$(awk '/^totals:/ {print $2}' "$main")
     decode=$(callgrind_annotate --inclusive=yes "$main" 2>/dev/null |
         awk '/CKorvel::on_data_ready/ && !found {gsub(",", "", $1); print $1; found = 1}')
-    printf "%-9s clients=%-3s reports=%-5s Ir/report=%-8s on_data_ready Ir/report=%s\n" "$kind" "$clients" "$count" \
-        $((total / count)) $((${decode:-0} / count))
+    printf "%-9s clients=%-3s reports=%-5s Ir/report=%-8s on_data_ready Ir/report=%s%s\n" "$kind" "$clients" "$count" \
+        $((total / count)) $((${decode:-0} / count)) "${interval:+ interval_ms=$interval $(grep -o 'frames=[0-9]*' "$out/stdout")}"
     rm -rf "$out"
 }
 
@@ -61,9 +67,9 @@ callgrind() {
     done
 }
 
-# e2e_case CLIENTS SECONDS
+# e2e_case CLIENTS SECONDS [METERING_INTERVAL_MS]
 e2e_case() {
-    local clients=$1 seconds=$2 work delay=5000
+    local clients=$1 seconds=$2 interval=${3:-0} work delay=5000
     local count=$((seconds * 1000))
     work=$(mktemp -d)
     bench_pick_ports
@@ -72,7 +78,7 @@ e2e_case() {
     local pid=$BENCH_APP_PID started
     started=$(date +%s.%N)
     "$bench_build/bench/korvel-wsload" --port "$BENCH_WS_PORT" --clients "$clients" --expect "$count" \
-        --timeout $((seconds + 60)) >"$work/load" 2>"$work/load.err" &
+        --timeout $((seconds + 60)) --metering-interval "$interval" >"$work/load" 2>"$work/load.err" &
     local load=$!
     # CPU over the middle of the run: from 2 s after the meters start to 2 s before they stop.
     sleep "$(echo "$started + $delay / 1000 + 2 - $(date +%s.%N)" | bc)"
@@ -105,6 +111,27 @@ e2e() {
     for n in $clients_list; do
         e2e_case "$n" "$seconds" || status=1
     done
+    return $status
+}
+
+# Every client at a metering interval against every report, on the same host: instructions per report (reports
+# paced at one a millisecond in both cases, so the intervals end as in operation), then end to end, alternately.
+interval() {
+    local seconds=${1:-20} ms=${2:-50} runs=${3:-3}
+    bench_build_targets korvel-report-cost korvel-control-emulated korvel-wsload
+    machine
+    for n in $clients_list; do
+        callgrind_case metering "$n" 1000 0
+        callgrind_case metering "$n" 1000 "$ms"
+    done
+    local status=0
+    for _ in $(seq "$runs"); do
+        for n in $clients_list; do
+            e2e_case "$n" "$seconds" 0 || status=1
+            e2e_case "$n" "$seconds" "$ms" || status=1
+        done
+    done
+    machine
     return $status
 }
 
@@ -163,13 +190,41 @@ commands() {
     commands_case 100 1000
 }
 
+# mqtt_case RATE COUNT: instructions per report and per published message, the bridge's whole pass.
+mqtt_case() {
+    local rate=$1 count=$2 out
+    out=$(mktemp -d)
+    QT_LOGGING_RULES="*.debug=false;*.info=false" valgrind --tool=callgrind --separate-threads=yes --collect-atstart=no \
+        --toggle-collect='*run_reports*' --callgrind-out-file="$out/cg.out" \
+        "$bench_build/bench/korvel-mqtt-cost" "$rate" "$count" >"$out/stdout" 2>"$out/stderr" || {
+        cat "$out/stderr" >&2
+        return 1
+    }
+    local main total published
+    main=$(ls "$out"/cg.out-* | sort | head -n 1)
+    total=$(awk '/^totals:/ {print $2}' "$main")
+    published=$(sed -n 's/.*published=\([0-9]*\).*/\1/p' "$out/stdout")
+    printf "mqtt metering_rate=%-4s reports=%-5s published=%-5s Ir/report=%-8s Ir/published=%s\n" "$rate" "$count" \
+        "$published" $((total / count)) $((total / (published > 0 ? published : 1)))
+    rm -rf "$out"
+}
+
+mqtt() {
+    bench_build_targets korvel-mqtt-cost
+    mqtt_case none 3000
+    mqtt_case 20 3000
+    mqtt_case 0 3000
+}
+
 case "${1:-all}" in
 machine) machine ;;
 reports) reports ;;
 callgrind) callgrind ;;
 e2e) e2e "${2:-30}" ;;
 idle) idle "${2:-30}" ;;
+interval) interval "${2:-20}" "${3:-50}" "${4:-3}" ;;
 commands) commands ;;
+mqtt) mqtt ;;
 all)
     machine
     reports
@@ -177,10 +232,11 @@ all)
     e2e 30
     idle 30
     commands
+    mqtt
     machine
     ;;
 *)
-    sed -n '2,13p' "$0"
+    sed -n '2,17p' "$0"
     exit 2
     ;;
 esac

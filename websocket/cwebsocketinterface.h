@@ -39,7 +39,8 @@ struct Session;
 //
 // Split by concern: websocketinterface.cpp (server, clients, sendJSON), delivery.cpp (sessions and the frames
 // on their way to the sockets), _dispatcher.cpp (frame, subscriptions, queries), consolecommand.* and
-// _control.cpp (console commands), _notifications.cpp, _snapshots.cpp.
+// _control.cpp (console commands), _notifications.cpp, _metering.cpp (each client's metering interval),
+// _snapshots.cpp.
 class CWebSocketInterface : public QObject {
     Q_OBJECT
 
@@ -108,6 +109,9 @@ public:
     };
     // Every message that is not a console command; a new query is one row here and its handler.
     static std::span<const Query> query_table();
+
+    // The longest metering interval a client may ask for, in milliseconds; 0 is every report.
+    static constexpr int max_metering_interval = 1000;
 
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = 1024 * 1024;
@@ -302,6 +306,16 @@ private:
     void authenticate(korvel::websocket::Session &session, const QString &message);
     void send_error(QWebSocket *client, const QString &error);
 
+    // Metering at each client's own interval (websocketinterface_metering.cpp).
+    // The "data" of "on_metering", the same for every client.
+    static QJsonObject metering_data(const korvel::MeterLevels &levels);
+    // Hands one report's levels to the throttles of the subscribed clients that have an interval.
+    void pace_metering(const korvel::MeterLevels &levels);
+    // A throttle's peaks, to its client alone while it is subscribed to "metering".
+    void send_paced_metering(QWebSocket *client, const korvel::MeterLevels &peaks);
+    // Back to every report: the throttle is detached and goes.
+    void drop_metering_throttle(korvel::websocket::Session &session);
+
     // Subscriptions and queries (websocketinterface_dispatcher.cpp).
     QJsonValue subscribe(QWebSocket *client, const QJsonValue &data, QString &error);
     QJsonValue unsubscribe(QWebSocket *client, const QJsonValue &data, QString &error);
@@ -313,6 +327,9 @@ private:
     QJsonValue get_all(QWebSocket *client, const QJsonValue &data, QString &error);
     QJsonValue get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
     QJsonValue get_state_complete(QWebSocket *client, const QJsonValue &data, QString &error);
+    // Each client's metering interval (websocketinterface_metering.cpp).
+    QJsonValue set_metering_interval(QWebSocket *client, const QJsonValue &data, QString &error);
+    QJsonValue get_metering_interval(QWebSocket *client, const QJsonValue &data, QString &error);
     // Tells every client that the state is complete (websocketinterface_dispatcher.cpp).
     void on_state_complete();
 
@@ -322,6 +339,8 @@ private:
     QWebSocketServer *server;
     QList<QPointer<QTcpSocket>> handshaking;
     korvel::websocket::Delivery *delivery;
+    // The clients with a metering interval of their own, each with its throttle in its session.
+    QList<QWebSocket *> paced_clients;
     QHostAddress listen_on{QHostAddress::AnyIPv4};
     QStringList allowed_origins;
     QStringList origins_seen;

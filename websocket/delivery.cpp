@@ -1,6 +1,7 @@
 // The client sessions and the road of every outgoing message to their TCP sockets.
 #include "websocket/delivery.h"
 
+#include "console/valuelists.h"
 #include "websocket/framewriter.h"
 
 #include <QJsonDocument>
@@ -40,18 +41,24 @@ Session *Delivery::find(QWebSocket *connection)
 void Delivery::send(const QJsonObject &message, const QString &topic, QWebSocket *target)
 {
     // Serialised once, and framed once for every recipient: the frame carries exactly the UTF-8 that
-    // QWebSocket::sendTextMessage would send for the text.
+    // QWebSocket::sendTextMessage would send for the text. Not at all when nobody takes it (meters nobody
+    // reads at every report).
     Outgoing out;
-    out.text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Indented));
-    const QByteArray utf8 = out.text.toUtf8();
-    out.bytes = utf8.size();
-    out.frame = text_frame(utf8);
+    const auto outgoing = [&]() -> const Outgoing & {
+        if (out.frame.isEmpty()) {
+            out.text = QString::fromUtf8(QJsonDocument(message).toJson(QJsonDocument::Indented));
+            const QByteArray utf8 = out.text.toUtf8();
+            out.bytes = utf8.size();
+            out.frame = text_frame(utf8);
+        }
+        return out;
+    };
 
     QVarLengthArray<QWebSocket *, 4> slow;
     if (target) {
         // Only clients with a session: one removed earlier is closing and awaits deletion.
         Session *session = find(target);
-        if (session && !deliver(*session, out))
+        if (session && !deliver(*session, outgoing()))
             slow.append(target);
     } else {
         for (auto &[connection, session] : sessions) {
@@ -59,7 +66,10 @@ void Delivery::send(const QJsonObject &message, const QString &topic, QWebSocket
                 continue;
             if (!topic.isEmpty() && !session.subscriptions.contains(topic))
                 continue;
-            if (!deliver(session, out))
+            // A client with its own metering interval gets its meters from its throttle.
+            if (session.metering_throttle && topic == korvel::topic_names.at(0))
+                continue;
+            if (!deliver(session, outgoing()))
                 slow.append(connection);
         }
     }

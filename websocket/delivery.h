@@ -34,7 +34,7 @@ public:
     int count() const { return static_cast<int>(sessions.size()); }
 
     // Delivers to target alone when given, otherwise to every authenticated client (subscribed to topic, when
-    // given).
+    // given; for "metering", only those without their own metering interval).
     void send(const QJsonObject &message, const QString &topic, QWebSocket *target);
 
 signals:

@@ -6,6 +6,9 @@
 #include <QTcpSocket>
 
 class QWebSocket;
+namespace korvel {
+class MeteringThrottle;
+}
 
 namespace korvel::websocket {
 
@@ -23,6 +26,9 @@ struct Session {
     bool authenticated = true;
     QByteArray challenge;
     int failed_answers = 0;
+    // Set while the client asked for its meters at most once per interval: they reach it through this (a child
+    // of the connection) instead of with every report.
+    korvel::MeteringThrottle *metering_throttle = nullptr;
 };
 
 } // namespace korvel::websocket

@@ -151,6 +151,8 @@ void CWebSocketInterface::notify(const QString &msg, const QJsonValue &data, con
 
 void CWebSocketInterface::remove_client(QWebSocket *client)
 {
+    if (Session *session = session_of(client))
+        drop_metering_throttle(*session);
     delivery->remove(client);
     client->disconnect(this);
     client->deleteLater();

@@ -41,6 +41,8 @@ std::span<const CWebSocketInterface::Query> CWebSocketInterface::query_table()
         {"get_all",            &C::get_all,             {},                       "all",              {Payload::all}},
         {"get_firmware",       &C::get_firmware_reply,  {},                       "firmware",         {Payload::firmware}},
         {"get_state_complete", &C::get_state_complete,  {},                       "state_complete",   {Payload::flag}},
+        {"set_metering_interval", &C::set_metering_interval, {Payload::number, 0, C::max_metering_interval}, "metering_interval", {Payload::number, 0, C::max_metering_interval}},
+        {"get_metering_interval", &C::get_metering_interval, {},                       "metering_interval", {Payload::number, 0, C::max_metering_interval}},
         // Read by authenticate() before a connection has authenticated; an unknown command afterwards.
         {"authenticate",       nullptr,                 {Payload::text},          "authenticated",    {Payload::flag}},
         // Sent by the server by itself; "error" answers any client message it refuses.

@@ -45,16 +45,6 @@ QJsonObject changed_fields(std::span<const layout::Field> fields, const int *val
     }
     return object;
 }
-
-// The six levels by name, in the order of the console's metering report.
-QJsonObject levels_object(const MeterLevels &levels)
-{
-    return QJsonObject{
-        {QLatin1String("pgm_left"), double(levels[0])},    {QLatin1String("pgm_right"), double(levels[1])},
-        {QLatin1String("phones_left"), double(levels[2])}, {QLatin1String("phones_right"), double(levels[3])},
-        {QLatin1String("crm_left"), double(levels[4])},    {QLatin1String("crm_right"), double(levels[5])},
-    };
-}
 } // namespace
 
 void CWebSocketInterface::notify_keyed(const QString &msg, const QStringList &members, int index,
@@ -111,12 +101,15 @@ QJsonObject CWebSocketInterface::notification(const QString &msg, const QJsonVal
 
 QJsonObject CWebSocketInterface::metering_message(const MeterLevels &levels)
 {
-    return notification(QLatin1String(item(R::metering).notification), levels_object(levels));
+    return notification(QLatin1String(item(R::metering).notification), metering_data(levels));
 }
 
 void CWebSocketInterface::on_state_metering_event(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l,
                                                   float crm_r)
 {
-    notify(QLatin1String(item(R::metering).notification),
-           levels_object({pgm_l, pgm_r, phones_l, phones_r, crm_l, crm_r}), topic_names.at(0));
+    const MeterLevels levels{pgm_l, pgm_r, phones_l, phones_r, crm_l, crm_r};
+    // One frame for every subscriber that takes every report; the others get theirs at their own interval.
+    notify(QLatin1String(item(R::metering).notification), metering_data(levels), topic_names.at(0));
+    if (!paced_clients.isEmpty())
+        pace_metering(levels);
 }

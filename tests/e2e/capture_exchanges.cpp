@@ -209,6 +209,25 @@ private:
                rec.exchange(QStringLiteral("One metering report"),
                             QStringLiteral("Only subscribed clients receive the meters, in dB."), {},
                             [this] { return one_metering_report(); }) &&
+               rec.exchange(QStringLiteral("Meters at most once a second"),
+                            QStringLiteral("A asks for its meters at most every 1000 ms. The interval is A's alone "
+                                           "and ends with its connection."),
+                            {R"({"msg": "set_metering_interval", "data": 1000})"}) &&
+               rec.exchange(QStringLiteral("Three metering reports within one interval"),
+                            QStringLiteral("The first report after a quiet interval goes out at once. The next two "
+                                           "are held; when the interval ends, A receives one message with the "
+                                           "highest level of each meter since its last one."),
+                            {},
+                            [this] {
+                                const bool made =
+                                    one_metering_report() && one_metering_report() && one_metering_report();
+                                // The held peaks follow when the interval ends.
+                                QTest::qWait(1200);
+                                return made;
+                            }) &&
+               rec.exchange(
+                   QStringLiteral("Every report again"), {},
+                   {R"({"msg": "set_metering_interval", "data": 0})", R"({"msg": "get_metering_interval"})"}) &&
                rec.exchange(QStringLiteral("Unsubscribe from everything"), {},
                             {R"({"msg": "unsubscribe", "data": "*"})", R"({"msg": "get_subscriptions"})"});
     }
@@ -220,6 +239,8 @@ private:
         return rec.exchange(QStringLiteral("Not JSON"), {}, {R"({"msg": "get_topics",})"}) &&
                rec.exchange(QStringLiteral("No \"msg\""), {}, {R"([1, 2])"}) &&
                rec.exchange(QStringLiteral("Unknown key"), {}, {R"({"msg": "set_on", "data": {"mod9": "on"}})"}) &&
+               rec.exchange(QStringLiteral("Metering interval out of range"), {},
+                            {R"({"msg": "set_metering_interval", "data": 1001})"}) &&
                rec.exchange(QStringLiteral("Wrong type"), {},
                             {R"({"msg": "set_voicetrack", "data": {"mod8": "on"}})"}) &&
                rec.exchange(QStringLiteral("Unknown word"), {},

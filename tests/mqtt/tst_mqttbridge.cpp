@@ -311,6 +311,9 @@ void TestMqttBridge::answersGoToTheReplyTopic_data()
                                << QByteArray(R"({"data":"JSON syntax error, unterminated object","msg":"error"})");
     QTest::newRow("not JSON") << QByteArray("on")
                               << QByteArray(R"({"data":"JSON syntax error, illegal value","msg":"error"})");
+    QTest::newRow("too big") << QByteArray(R"({"msg": "get_topics", "pad": ")") +
+                                    QByteArray(CWebSocketInterface::max_incoming_message, 'x') + "\"}"
+                             << QByteArray(R"({"data":"message too big","msg":"error"})");
     QTest::newRow("empty") << QByteArray()
                            << QByteArray(R"({"data":"JSON syntax error, illegal value","msg":"error"})");
 }

@@ -71,6 +71,8 @@ inline const QStringList command_names{
     "get_states",
     "get_all",
     "get_firmware",
+    "set_metering_interval",
+    "get_metering_interval",
 };
 
 } // namespace korveltest

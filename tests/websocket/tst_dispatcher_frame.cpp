@@ -65,6 +65,7 @@ private slots:
         QTest::newRow("get_api_version") << QString::fromUtf8(R"({"msg": "get_api_version"})");
         QTest::newRow("set_on") << QString::fromUtf8(R"({"msg": "set_on", "data": {"mod1": "on"}})");
         QTest::newRow("subscribe") << QString::fromUtf8(R"({"msg": "subscribe", "data": "metering"})");
+        QTest::newRow("set_metering_interval") << QString::fromUtf8(R"({"msg": "set_metering_interval", "data": 50})");
         QTest::newRow("syntax error") << QString::fromUtf8(R"({"msg": "get_topics",})");
         QTest::newRow("no msg") << QString::fromUtf8("[1, 2]");
         QTest::newRow("unknown command") << QString::fromUtf8(R"({"msg": "GET_TOPICS"})");
@@ -187,7 +188,8 @@ private slots:
              {R"({"msg": "subscribe", "data": "metering"})", R"({"msg": "unsubscribe", "data": "*"})",
               R"({"msg": "get_subscriptions"})", R"({"msg": "get_topics"})", R"({"msg": "get_api_version"})",
               R"({"msg": "get_config"})", R"({"msg": "get_states"})", R"({"msg": "get_all"})",
-              R"({"msg": "get_firmware"})"}) {
+              R"({"msg": "get_firmware"})", R"({"msg": "set_metering_interval", "data": 50})",
+              R"({"msg": "get_metering_interval"})"}) {
             QCOMPARE(rig.websocket.parseJSON(nullptr, QLatin1String(message), error), 0);
         }
         QCOMPARE(error, QStringLiteral("untouched"));
@@ -253,6 +255,43 @@ private slots:
                                 << "4"
                                 << "error"
                                 << "\"key not found: 'msg'\"" << false;
+        // Each client's metering interval: the reply, and the refusals of what is no whole number from 0 to 1000.
+        const QString interval = QStringLiteral(R"({"msg": "set_metering_interval"%1})");
+        QTest::newRow("set interval") << QStringLiteral(R"({"msg": "set_metering_interval", "data": 50%1})") << "8"
+                                      << "8"
+                                      << "metering_interval"
+                                      << "50" << false;
+        QTest::newRow("set interval 0") << QStringLiteral(R"({"msg": "set_metering_interval", "data": 0%1})") << "8"
+                                        << "8"
+                                        << "metering_interval"
+                                        << "0" << false;
+        QTest::newRow("set interval 1000")
+            << QStringLiteral(R"({"msg": "set_metering_interval", "data": 1000%1})") << "8"
+            << "8"
+            << "metering_interval"
+            << "1000" << false;
+        QTest::newRow("get interval") << QStringLiteral(R"({"msg": "get_metering_interval"%1})") << "9"
+                                      << "9"
+                                      << "metering_interval"
+                                      << "0" << false;
+        const struct {
+            const char *name;
+            const char *data;
+            const char *error;
+        } refused_intervals[] = {
+            {"interval 1001", R"(, "data": 1001)", R"("invalid data value '1001' for key: 'data'")"},
+            {"interval -1", R"(, "data": -1)", R"("invalid data value '-1' for key: 'data'")"},
+            {"interval 2.5", R"(, "data": 2.5)", R"("invalid data value '2.5' for key: 'data'")"},
+            {"interval -0.5", R"(, "data": -0.5)", R"("invalid data value '-0.5' for key: 'data'")"},
+            {"interval string", R"(, "data": "50")", R"("invalid data type for key: 'data', expected: Number")"},
+            {"interval absent", "", R"("invalid data type for key: 'data', expected: Number")"},
+            {"interval null", R"(, "data": null)", R"("invalid data type for key: 'data', expected: Number")"},
+        };
+        for (const auto &row : refused_intervals) {
+            QTest::newRow(row.name) << interval.arg(QLatin1String(row.data) + QStringLiteral("%1")) << "[1]"
+                                    << "[\n        1\n    ]"
+                                    << "error" << row.error << false;
+        }
         QTest::newRow("not connected") << api << "5"
                                        << "5"
                                        << "error"

@@ -4,12 +4,14 @@
 
 #include "console/ckorvel.h"
 #include "emulator/emulateddevice.h"
+#include "mqtt/mqttbridge.h"
 #include "usb/cusbhid.h"
 #include "websocket/cwebsocketinterface.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <functional>
@@ -262,11 +264,17 @@ private slots:
     {
         QFETCH(Emit, emitter);
         QFETCH(QByteArray, expected);
+        QSignalSpy notified(rig->ws.get(), &CWebSocketInterface::notified);
         const QStringList texts = received(emitter);
+        // Announced once for each message the clients got.
+        QCOMPARE(notified.size(), texts.size());
         if (expected.isEmpty()) {
             QCOMPARE(texts, QStringList());
             return;
         }
+        // The broker's payload: the same message, compact.
+        QCOMPARE(korvel::mqtt::Bridge::json_text(notified.at(0).at(0).toJsonObject()),
+                 QJsonDocument::fromJson(expected).toJson(QJsonDocument::Compact));
         QCOMPARE(texts.size(), 1);
         QJsonParseError error;
         const QJsonDocument wanted = QJsonDocument::fromJson(expected, &error);

@@ -10,6 +10,7 @@
 #include "websocket/authentication.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -552,6 +553,129 @@ private slots:
         QCOMPARE(reply.value("msg").toString(), QStringLiteral("subscriptions"));
         QVERIFY(reply.value("data").isArray());
         QCOMPARE(reply.value("data").toArray(), QJsonArray());
+    }
+
+    // A client's metering interval lasts as long as its connection.
+    void meteringIntervalIsGoneAfterReconnecting()
+    {
+        WsRig rig;
+        QCOMPARE(rig.link->start(), 0);
+        WsTestClient client;
+        QVERIFY(client.open(rig.port()));
+        QCOMPARE(parse(client.ask(R"({"msg":"set_metering_interval","data":50})")).value("data").toInt(), 50);
+        QCOMPARE(parse(client.ask(R"({"msg":"get_metering_interval"})")).value("data").toInt(), 50);
+        QVERIFY(client.close());
+        QTRY_COMPARE(rig.ws->client_count(), 0);
+        client.texts.clear();
+        QVERIFY(client.open(rig.port()));
+        QTRY_COMPARE(rig.ws->client_count(), 1);
+        const QJsonObject reply = parse(client.ask(R"({"msg":"get_metering_interval"})"));
+        QCOMPARE(reply.value("msg").toString(), QStringLiteral("metering_interval"));
+        QCOMPARE(reply.value("data").toVariant(), QVariant(0));
+    }
+
+    // Two clients at their own intervals beside one that never asked for one: a single-report spike among quiet
+    // reports reaches each, each gets at most one "on_metering" per interval, none carries a level never
+    // reported, and a client at 0 gets every report in the very bytes the untouched client gets.
+    void meteringAtEachClientsInterval_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<int>("second");
+        QTest::addColumn<int>("spike_at");
+        QTest::addColumn<int>("channel");
+        QTest::newRow("0 and 10, spike in the middle") << 0 << 10 << 150 << 0;
+        QTest::newRow("10 and 50, spike last") << 10 << 50 << 299 << 1;
+        QTest::newRow("50 and 200, spike second") << 50 << 200 << 1 << 2;
+        QTest::newRow("200 and 1000, spike first") << 200 << 1000 << 0 << 3;
+        QTest::newRow("1000 and 0, spike last") << 1000 << 0 << 299 << 5;
+        QTest::newRow("equal intervals") << 50 << 50 << 120 << 4;
+    }
+
+    void meteringAtEachClientsInterval()
+    {
+        QFETCH(int, first);
+        QFETCH(int, second);
+        QFETCH(int, spike_at);
+        QFETCH(int, channel);
+        constexpr int reports = 300;
+        constexpr float quiet = -42.5f;
+        constexpr float spike = 9.75f;
+        const char *const names[] = {"pgm_left", "pgm_right", "phones_left", "phones_right", "crm_left", "crm_right"};
+
+        WsRig rig;
+        QCOMPARE(rig.link->start(), 0);
+        WsTestClient paced[2], plain;
+        const int intervals[2] = {first, second};
+        for (int i = 0; i < 2; ++i) {
+            QVERIFY(paced[i].open(rig.port()));
+            paced[i].send(R"({"msg":"subscribe","data":"metering"})");
+            // Set back to 0 after an interval, or set at once.
+            for (const int ms : intervals[i] ? QList<int>{intervals[i]} : QList<int>{50, 0}) {
+                const QJsonObject reply =
+                    parse(paced[i].ask(QStringLiteral(R"({"msg":"set_metering_interval","data":%1})").arg(ms)));
+                QCOMPARE(reply, (QJsonObject{{"data", ms}, {"msg", "metering_interval"}}));
+            }
+        }
+        QVERIFY(plain.open(rig.port()));
+        plain.send(R"({"msg":"subscribe","data":"metering"})");
+        QCOMPARE(parse(plain.ask(R"({"msg":"get_subscriptions"})")).value("data").toArray(), QJsonArray{"metering"});
+        const QList<WsTestClient *> all{&paced[0], &paced[1], &plain};
+        QVERIFY(sync_clients(*rig.ws, all));
+        for (WsTestClient *client : all)
+            client->take();
+
+        QElapsedTimer clock;
+        clock.start();
+        for (int report = 0; report < reports; ++report) {
+            float levels[6] = {quiet, quiet, quiet, quiet, quiet, quiet};
+            if (report == spike_at)
+                levels[channel] = spike;
+            emit rig.console->state_metering_event(levels[0], levels[1], levels[2], levels[3], levels[4], levels[5]);
+            QTest::qWait(1);
+        }
+        // The last interval's peaks follow when it ends.
+        QTest::qWait(std::max(first, second) + 100);
+        QVERIFY(sync_clients(*rig.ws, all));
+        const qint64 elapsed = clock.elapsed();
+
+        // Only the meters: the notice that the state is complete may come meanwhile.
+        const auto meters = [](const QStringList &texts) {
+            QStringList only;
+            for (const QString &text : texts)
+                if (parse(text).value("msg").toString() == QLatin1String("on_metering"))
+                    only.append(text);
+            return only;
+        };
+        const QStringList untouched = meters(plain.take());
+        QCOMPARE(untouched.size(), reports);
+        // A quiet report, byte for byte as every client got it before intervals existed.
+        QCOMPARE(untouched.at(spike_at == 0 ? 1 : 0),
+                 QStringLiteral("{\n    \"data\": {\n        \"crm_left\": -42.5,\n        \"crm_right\": -42.5,\n"
+                                "        \"pgm_left\": -42.5,\n        \"pgm_right\": -42.5,\n"
+                                "        \"phones_left\": -42.5,\n        \"phones_right\": -42.5\n    },\n"
+                                "    \"msg\": \"on_metering\"\n}\n"));
+        for (int i = 0; i < 2; ++i) {
+            const QStringList texts = meters(paced[i].take());
+            if (intervals[i] == 0) {
+                QCOMPARE(texts, untouched);
+                continue;
+            }
+            QVERIFY2(texts.size() <= elapsed / intervals[i] + 1,
+                     qPrintable(QStringLiteral("%1 messages in %2 ms").arg(texts.size()).arg(elapsed)));
+            int spikes = 0;
+            for (const QString &text : texts) {
+                const QJsonObject data = parse(text).value("data").toObject();
+                QCOMPARE(data.size(), 6);
+                for (int c = 0; c < 6; ++c) {
+                    const double level = data.value(QLatin1String(names[c])).toDouble();
+                    if (c == channel && level == spike)
+                        ++spikes;
+                    else
+                        QCOMPARE(level, double(quiet));
+                }
+            }
+            QCOMPARE(spikes, 1);
+        }
     }
 
     void meteringGoesOnlyToSubscribers_data()

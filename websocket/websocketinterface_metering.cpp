@@ -1,0 +1,123 @@
+// Metering at each client's own interval: "set_metering_interval" and "get_metering_interval", and the peaks a
+// client's throttle hands on. Clients at interval 0 share the one frame of every report.
+#include "websocket/cwebsocketinterface.h"
+
+#include "console/items.h"
+#include "console/valuelists.h"
+#include "websocket/jsonargs.h"
+#include "websocket/session.h"
+
+#include <QLocale>
+#include <QPointer>
+#include <QVarLengthArray>
+#include <QWebSocket>
+
+#include <cmath>
+
+using korvel::MeteringThrottle;
+using korvel::MeterLevels;
+using korvel::websocket::Session;
+
+namespace {
+const QString data_path = QStringLiteral("data");
+
+// A whole number of milliseconds from 0 to the longest interval; a fraction is refused, not cut, since an
+// interval the client did not give would be a surprise.
+bool read_interval(const QJsonValue &data, int &ms, QString &error)
+{
+    if (data.isDouble()) {
+        const double number = data.toDouble();
+        if (number != std::trunc(number)) {
+            error = korvel::jsonargs::invalid_value(QString::number(number, 'g', QLocale::FloatingPointShortest),
+                                                    data_path);
+            return false;
+        }
+    }
+    return korvel::jsonargs::read_number(data, 0, CWebSocketInterface::max_metering_interval, data_path, ms, error);
+}
+} // namespace
+
+QJsonObject CWebSocketInterface::metering_data(const MeterLevels &levels)
+{
+    static_assert(std::tuple_size_v<MeterLevels> == 6);
+    QJsonObject data;
+    for (std::size_t i = 0; i < levels.size(); ++i)
+        data.insert(korvel::metering_level_names.at(qsizetype(i)), double(levels[i]));
+    return data;
+}
+
+QJsonValue CWebSocketInterface::set_metering_interval(QWebSocket *client, const QJsonValue &data, QString &error)
+{
+    const QJsonValue none(QJsonValue::Undefined);
+    int ms = 0;
+    if (!read_interval(data, ms, error))
+        return none;
+    // A message from outside the server (MQTT) has no session and no meters of its own.
+    Session *session = session_of(client);
+    if (!session)
+        return none;
+    if (ms == 0) {
+        if (MeteringThrottle *throttle = session->metering_throttle) {
+            // What the interval holds goes out before every report does; the send may drop a slow client.
+            throttle->set_interval(0);
+            session = session_of(client);
+            if (!session)
+                return none;
+            drop_metering_throttle(*session);
+        }
+    } else {
+        if (!session->metering_throttle) {
+            auto *throttle = new MeteringThrottle(client);
+            connect(throttle, &MeteringThrottle::due, this,
+                    [this, client](const MeterLevels &peaks) { send_paced_metering(client, peaks); });
+            session->metering_throttle = throttle;
+            paced_clients.append(client);
+        }
+        session->metering_throttle->set_interval(ms);
+    }
+    return ms;
+}
+
+QJsonValue CWebSocketInterface::get_metering_interval(QWebSocket *client, const QJsonValue &, QString &)
+{
+    const Session *session = session_of(client);
+    if (!session)
+        return QJsonValue(QJsonValue::Undefined);
+    return session->metering_throttle ? session->metering_throttle->interval() : 0;
+}
+
+void CWebSocketInterface::pace_metering(const MeterLevels &levels)
+{
+    // An add may send at once, and a send may drop a client too slow to read: the throttles are gathered first.
+    QVarLengthArray<QPointer<MeteringThrottle>, 16> throttles;
+    for (QWebSocket *client : std::as_const(paced_clients)) {
+        const Session *session = session_of(client);
+        if (session && session->metering_throttle && session->subscriptions.contains(korvel::topic_names.at(0)))
+            throttles.append(session->metering_throttle);
+    }
+    for (const QPointer<MeteringThrottle> &throttle : std::as_const(throttles)) {
+        if (throttle)
+            throttle->add(levels);
+    }
+}
+
+void CWebSocketInterface::send_paced_metering(QWebSocket *client, const MeterLevels &peaks)
+{
+    const Session *session = session_of(client);
+    if (!session || !session->subscriptions.contains(korvel::topic_names.at(0)))
+        return;
+    const QString msg = QLatin1String(korvel::item(korvel::ReportId::metering).notification);
+    sendJSON(QJsonObject{{QStringLiteral("data"), metering_data(peaks)}, {QStringLiteral("msg"), msg}}, QString(),
+             client);
+}
+
+void CWebSocketInterface::drop_metering_throttle(Session &session)
+{
+    MeteringThrottle *throttle = std::exchange(session.metering_throttle, nullptr);
+    if (!throttle)
+        return;
+    paced_clients.removeOne(session.connection);
+    // Detached at once; deleted later, since this may run inside its own signal.
+    throttle->disconnect(this);
+    throttle->deleteLater();
+}
