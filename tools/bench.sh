@@ -51,8 +51,22 @@ callgrind_case() {
     total=$(awk '/^totals:/ {print $2}' "$main")
     decode=$(callgrind_annotate --inclusive=yes "$main" 2>/dev/null |
         awk '/CKorvel::on_data_ready/ && !found {gsub(",", "", $1); print $1; found = 1}')
-    printf "%-9s clients=%-3s reports=%-5s Ir/report=%-8s on_data_ready Ir/report=%s%s\n" "$kind" "$clients" "$count" \
-        $((total / count)) $((${decode:-0} / count)) "${interval:+ interval_ms=$interval $(grep -o 'frames=[0-9]*' "$out/stdout")}"
+    printf "%-9s clients=%-3s reports=%-5s Ir/report=%-8s on_data_ready Ir/report=%s" "$kind" "$clients" "$count" \
+        $((total / count)) $((${decode:-0} / count))
+    if [ -n "$interval" ] && [ "$interval" -gt 0 ]; then
+        # Under valgrind a report takes longer than the millisecond it is paced to, so more intervals end per
+        # report than in operation. The sends of the intervals' peaks are therefore counted apart and put back
+        # at the rate of operation: clients / interval sends per report at one report a millisecond.
+        local frames paced
+        frames=$(grep -o 'frames=[0-9]*' "$out/stdout" | cut -d= -f2)
+        paced=$(callgrind_annotate --inclusive=yes "$main" 2>/dev/null |
+            awk '/CWebSocketInterface::send_paced_metering/ && !found {gsub(",", "", $1); print $1; found = 1}')
+        paced=${paced:-0}
+        local per_send=$((frames > 0 ? paced / frames : 0)) rest=$(((total - paced) / count))
+        printf " interval_ms=%s sends=%s Ir/send=%s Ir/report_without_sends=%s Ir/report_at_1000_per_s=%s" \
+            "$interval" "$frames" "$per_send" "$rest" $((rest + clients * per_send / interval))
+    fi
+    printf "\n"
     rm -rf "$out"
 }
 
