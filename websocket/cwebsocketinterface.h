@@ -309,6 +309,8 @@ private:
     // Metering at each client's own interval (websocketinterface_metering.cpp).
     // The "data" of "on_metering", the same for every client.
     static QJsonObject metering_data(const korvel::MeterLevels &levels);
+    // Whether some subscriber takes every metering report.
+    bool has_metering_recipient() const;
     // Hands one report's levels to the throttles of the subscribed clients that have an interval.
     void pace_metering(const korvel::MeterLevels &levels);
     // A throttle's peaks, to its client alone while it is subscribed to "metering".

@@ -9,6 +9,7 @@
 #include <QVarLengthArray>
 #include <QWebSocket>
 
+#include <algorithm>
 #include <utility>
 
 namespace korvel::websocket {
@@ -62,12 +63,7 @@ void Delivery::send(const QJsonObject &message, const QString &topic, QWebSocket
             slow.append(target);
     } else {
         for (auto &[connection, session] : sessions) {
-            if (!session.authenticated)
-                continue;
-            if (!topic.isEmpty() && !session.subscriptions.contains(topic))
-                continue;
-            // A client with its own metering interval gets its meters from its throttle.
-            if (session.metering_throttle && topic == korvel::topic_names.at(0))
+            if (!takes(session, topic))
                 continue;
             if (!deliver(session, outgoing()))
                 slow.append(connection);
@@ -75,6 +71,22 @@ void Delivery::send(const QJsonObject &message, const QString &topic, QWebSocket
     }
     for (QWebSocket *connection : std::as_const(slow))
         emit too_slow(connection);
+}
+
+bool Delivery::takes(const Session &session, const QString &topic)
+{
+    if (!session.authenticated)
+        return false;
+    if (!topic.isEmpty() && !session.subscriptions.contains(topic))
+        return false;
+    // A client with its own metering interval gets its meters from its throttle.
+    return !(session.metering_throttle && topic == korvel::topic_names.at(0));
+}
+
+bool Delivery::has_recipient(const QString &topic) const
+{
+    return std::any_of(sessions.cbegin(), sessions.cend(),
+                       [&](const auto &entry) { return takes(entry.second, topic); });
 }
 
 bool Delivery::deliver(Session &session, const Outgoing &message)

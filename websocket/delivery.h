@@ -36,6 +36,8 @@ public:
     // Delivers to target alone when given, otherwise to every authenticated client (subscribed to topic, when
     // given; for "metering", only those without their own metering interval).
     void send(const QJsonObject &message, const QString &topic, QWebSocket *target);
+    // Whether a message to every client (subscribed to topic, when given) would reach anyone.
+    bool has_recipient(const QString &topic) const;
 
 signals:
     // A client whose unsent output would pass max_pending_output; nothing more was queued for it. Emitted
@@ -49,6 +51,8 @@ private:
         QByteArray frame;
         qint64 bytes = 0;
     };
+    // Whether a message to every client (subscribed to topic, when given) goes to this one.
+    static bool takes(const Session &session, const QString &topic);
     // False when the client is too slow to take it.
     bool deliver(Session &session, const Outgoing &message);
     // Writes what is pending for one client; flush_pending() does so for every client with frames pending.

@@ -4,11 +4,11 @@
 
 #include "console/items.h"
 #include "console/valuelists.h"
+#include "websocket/delivery.h"
 #include "websocket/jsonargs.h"
 #include "websocket/session.h"
 
 #include <QLocale>
-#include <QPointer>
 #include <QVarLengthArray>
 #include <QWebSocket>
 
@@ -86,19 +86,23 @@ QJsonValue CWebSocketInterface::get_metering_interval(QWebSocket *client, const 
     return session->metering_throttle ? session->metering_throttle->interval() : 0;
 }
 
+bool CWebSocketInterface::has_metering_recipient() const
+{
+    return delivery->has_recipient(korvel::topic_names.at(0));
+}
+
 void CWebSocketInterface::pace_metering(const MeterLevels &levels)
 {
     // An add may send at once, and a send may drop a client too slow to read: the throttles are gathered first.
-    QVarLengthArray<QPointer<MeteringThrottle>, 16> throttles;
+    // A dropped client's throttle is only detached and deleted later, so every pointer stays valid meanwhile.
+    QVarLengthArray<MeteringThrottle *, 128> throttles;
     for (QWebSocket *client : std::as_const(paced_clients)) {
         const Session *session = session_of(client);
         if (session && session->metering_throttle && session->subscriptions.contains(korvel::topic_names.at(0)))
             throttles.append(session->metering_throttle);
     }
-    for (const QPointer<MeteringThrottle> &throttle : std::as_const(throttles)) {
-        if (throttle)
-            throttle->add(levels);
-    }
+    for (MeteringThrottle *throttle : std::as_const(throttles))
+        throttle->add(levels);
 }
 
 void CWebSocketInterface::send_paced_metering(QWebSocket *client, const MeterLevels &peaks)

@@ -108,8 +108,14 @@ void CWebSocketInterface::on_state_metering_event(float pgm_l, float pgm_r, floa
                                                   float crm_r)
 {
     const MeterLevels levels{pgm_l, pgm_r, phones_l, phones_r, crm_l, crm_r};
+    const QString &topic = topic_names.at(0);
     // One frame for every subscriber that takes every report; the others get theirs at their own interval.
-    notify(QLatin1String(item(R::metering).notification), metering_data(levels), topic_names.at(0));
-    if (!paced_clients.isEmpty())
-        pace_metering(levels);
+    if (paced_clients.isEmpty()) {
+        notify(QLatin1String(item(R::metering).notification), metering_data(levels), topic);
+        return;
+    }
+    // With every subscriber at an interval of its own, nobody takes the shared frame: it is not even built.
+    if (has_metering_recipient())
+        notify(QLatin1String(item(R::metering).notification), metering_data(levels), topic);
+    pace_metering(levels);
 }
