@@ -331,8 +331,12 @@ QStringList twice;
 
 void describe(QJsonObject &messages, QStringList &names, const QString &name, const QJsonObject &schema)
 {
-    if (names.contains(name))
-        twice.append(name);
+    if (names.contains(name)) {
+        // Two queries may share one reply ("metering_interval"); two different shapes under one name may not.
+        if (messages.value(name).toObject() != schema)
+            twice.append(name);
+        return;
+    }
     messages.insert(name, schema);
     names.append(name);
 }
