@@ -15,6 +15,8 @@
 using korvel::mqtt::OutgoingMessage;
 
 // A JSON string, like every other payload of the bridge.
+const QByteArray CMQTTInterface::status_connected = QByteArrayLiteral("\"connected\"");
+const QByteArray CMQTTInterface::status_disconnected = QByteArrayLiteral("\"disconnected\"");
 const QByteArray CMQTTInterface::status_offline = QByteArrayLiteral("\"offline\"");
 
 namespace {

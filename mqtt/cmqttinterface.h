@@ -79,6 +79,9 @@ public:
     // Published messages the client library may hold at once; the rest wait in the bounded queue.
     static constexpr int max_in_library = 16;
 
+    // The payloads of PREFIX/status: the console's USB link, and the bridge gone (the last will).
+    static const QByteArray status_connected;
+    static const QByteArray status_disconnected;
     static const QByteArray status_offline;
 
 signals:
@@ -135,6 +138,6 @@ private:
     int connack = -1;
     QList<QByteArray> commands;
 
-    QByteArray current_status = QByteArrayLiteral("\"disconnected\"");
+    QByteArray current_status = status_disconnected;
     QMap<QString, QByteArray> state_topics;
 };

@@ -5,10 +5,6 @@
 #include "mqtt/cmqttinterface.h"
 #include "usb/cusbhid.h"
 
-// JSON strings, like every other payload of the bridge.
-const QByteArray CMQTTLinkStatus::status_connected = QByteArrayLiteral("\"connected\"");
-const QByteArray CMQTTLinkStatus::status_disconnected = QByteArrayLiteral("\"disconnected\"");
-
 CMQTTLinkStatus::CMQTTLinkStatus(CKorvel *console, CMQTTInterface *mqtt, QObject *parent)
     : QObject(parent)
     , mqtt(mqtt)
@@ -16,16 +12,16 @@ CMQTTLinkStatus::CMQTTLinkStatus(CKorvel *console, CMQTTInterface *mqtt, QObject
     CUSBHID *usb = console->device_link();
     connect(usb, &CUSBHID::connected, this, &CMQTTLinkStatus::on_connected);
     connect(usb, &CUSBHID::disconnected, this, &CMQTTLinkStatus::on_disconnected);
-    mqtt->set_status(usb->is_connected() ? status_connected : status_disconnected);
+    mqtt->set_status(usb->is_connected() ? CMQTTInterface::status_connected : CMQTTInterface::status_disconnected);
 }
 
 void CMQTTLinkStatus::on_connected()
 {
-    mqtt->set_status(status_connected);
+    mqtt->set_status(CMQTTInterface::status_connected);
 }
 
 void CMQTTLinkStatus::on_disconnected()
 {
     mqtt->clearState();
-    mqtt->set_status(status_disconnected);
+    mqtt->set_status(CMQTTInterface::status_disconnected);
 }

@@ -14,9 +14,6 @@ public:
     // Connects after the console object, so its cache is already emptied when the close reaches here.
     CMQTTLinkStatus(CKorvel *console, CMQTTInterface *mqtt, QObject *parent);
 
-    static const QByteArray status_connected;
-    static const QByteArray status_disconnected;
-
 public slots:
     void on_connected();
     void on_disconnected();
