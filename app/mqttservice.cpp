@@ -31,7 +31,7 @@ QString broker_address(const korvel::mqtt::Settings &settings)
 
 } // namespace
 
-MqttService::MqttService(CKorvel *console, CWebSocketInterface *websocket, const QString &keyring_service,
+MqttService::MqttService(CKorvel &console, CWebSocketInterface &websocket, const QString &keyring_service,
                          QObject *parent)
     : QObject(parent)
     , console(console)
@@ -123,7 +123,7 @@ void MqttService::create_interface()
     mqtt = new CMQTTInterface(this);
     connect(mqtt, &CMQTTInterface::state_changed, this, &MqttService::on_state_changed);
     // The console's state, events, meters and commands on the broker; it also keeps PREFIX/status.
-    bridge = new korvel::mqtt::Bridge(console, websocket, mqtt, this);
+    bridge = new korvel::mqtt::Bridge(&console, &websocket, mqtt, this);
 }
 
 void MqttService::on_state_changed(CMQTTInterface::State state, const QString &reason)
@@ -158,8 +158,8 @@ QString MqttService::status_text() const
     return QString();
 }
 
-MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CKorvel *console,
-                          CWebSocketInterface *websocket, const QString &keyring_service)
+MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CKorvel &console,
+                          CWebSocketInterface &websocket, const QString &keyring_service)
 {
     auto *service = new MqttService(console, websocket, keyring_service, window);
     if (tray) {

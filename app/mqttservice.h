@@ -29,8 +29,9 @@ class MqttService : public QObject {
     Q_OBJECT
 
 public:
-    // keyring_service: the name the password is kept under in the keyring.
-    MqttService(CKorvel *console, CWebSocketInterface *websocket, const QString &keyring_service, QObject *parent);
+    // keyring_service: the name the password is kept under in the keyring. The console and the WebSocket server
+    // are the ones the bridge serves; they outlive the service.
+    MqttService(CKorvel &console, CWebSocketInterface &websocket, const QString &keyring_service, QObject *parent);
 
     // Reads the store (writing nothing back) and, when enabled, connects once the password is known.
     void start_from_store();
@@ -65,8 +66,8 @@ private:
     // The connection and the bridge that feeds it, made once, the first time the client is enabled.
     void create_interface();
 
-    CKorvel *console;
-    CWebSocketInterface *websocket;
+    CKorvel &console;
+    CWebSocketInterface &websocket;
     MqttPassword *keeper;
     CMQTTInterface *mqtt = nullptr;
     korvel::mqtt::Bridge *bridge = nullptr;
@@ -82,7 +83,7 @@ private:
 
 // Creates the client from the stored settings and offers the "MQTT…" dialog from the tray menu (right after
 // the entries already there) and from the settings window (Ctrl+Shift+M, and its context menu).
-MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CKorvel *console,
-                          CWebSocketInterface *websocket, const QString &keyring_service);
+MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CKorvel &console,
+                          CWebSocketInterface &websocket, const QString &keyring_service);
 
 } // namespace korvel::app

@@ -1,6 +1,8 @@
 // The broker connection: libmosquitto driven by socket notifiers and timers on the GUI thread.
 #include "mqtt/cmqttinterface.h"
 
+#include "mqtt/socketbacklog.h"
+
 #include <QDebug>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -399,7 +401,13 @@ void CMQTTInterface::pump()
     if (!client || link_state != State::Connected)
         return;
     while (!queue.empty() && in_library.size() < max_in_library && !mosquitto_want_write(client)) {
-        const OutgoingMessage m = *queue.pop();
+        // Meters written now would only wait in the kernel ahead of the next state change.
+        if (korvel::mqtt::unsent_bytes(mosquitto_socket(client)) > max_unsent_bytes)
+            queue.drop_live();
+        std::optional<OutgoingMessage> next = queue.pop();
+        if (!next)
+            break;
+        const OutgoingMessage &m = *next;
         const QByteArray t = m.topic.toUtf8();
         int mid = 0;
         const int rc = mosquitto_publish(client, &mid, t.constData(), int(m.payload.size()), m.payload.constData(),

@@ -78,6 +78,9 @@ public:
     static constexpr int keepalive_s = 30;
     // Published messages the client library may hold at once; the rest wait in the bounded queue.
     static constexpr int max_in_library = 16;
+    // While the socket holds more than this unacknowledged, live messages are dropped instead of written, so
+    // a state change or event written next waits behind at most this much (half a second at 1 Mbit/s).
+    static constexpr qsizetype max_unsent_bytes = 64 * 1024;
 
     // The payloads of PREFIX/status: the console's USB link, and the bridge gone (the last will).
     static const QByteArray status_connected;

@@ -73,6 +73,14 @@ void OutgoingQueue::drop_unretained()
     normal.clear();
 }
 
+void OutgoingQueue::drop_live()
+{
+    for (const Entry &e : live)
+        used -= cost(e.message);
+    dropped_count += live.size();
+    live.clear();
+}
+
 void OutgoingQueue::clear()
 {
     live.clear();

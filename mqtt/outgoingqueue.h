@@ -38,6 +38,8 @@ public:
 
     // Forgets every unretained message (they are stale once the connection is gone); retained ones stay.
     void drop_unretained();
+    // Forgets the waiting live messages, counted as dropped: they would be stale by the time they got through.
+    void drop_live();
     void clear();
 
     bool empty() const { return live.empty() && normal.empty() && retained.empty(); }

@@ -5,11 +5,15 @@
 #include "app/mqttdialog.h"
 #include "app/mqttpassword.h"
 #include "app/mqttservice.h"
+#include "console/ckorvel.h"
 #include "emulator/emulateddevice.h"
 #include "mqtt/broker.h"
 #include "mqtt/mqttbridge.h"
 #include "mqtt/probe.h"
+#include "privatestore.h"
 #include "usb/cusbhid.h"
+#include "usb/usbids.h"
+#include "websocket/cwebsocketinterface.h"
 
 #include <QCheckBox>
 #include <QDataStream>
@@ -24,6 +28,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <optional>
 
 using korvel::app::MqttConfig;
 using korvel::app::MqttDialog;
@@ -50,6 +56,7 @@ bool write_typed(QIODevice &device, const QSettings::SettingsMap &map)
 }
 
 QSettings::Format typed_format = QSettings::InvalidFormat;
+std::optional<PrivateStore> own_store;
 
 void store(const QVariantMap &stored)
 {
@@ -94,6 +101,13 @@ int logged(const QString &line)
     return int(log_lines.count(line));
 }
 
+// What the application's MQTT client serves, made as the window makes them.
+struct Served {
+    CUSBHID usb{nullptr, korvel::usb::vendor_id, korvel::usb::product_id};
+    CKorvel korvel{&usb, nullptr};
+    CWebSocketInterface websocket{&korvel, nullptr};
+};
+
 const QString no_keyring_note =
     QStringLiteral("No keyring available: the password is kept in the settings file, readable by you only.");
 
@@ -110,6 +124,8 @@ private slots:
         QCoreApplication::setApplicationName(QStringLiteral("Korvel Control"));
         typed_format = QSettings::registerFormat("typed", read_typed, write_typed);
         QVERIFY(typed_format != QSettings::InvalidFormat);
+        own_store.emplace(std::initializer_list<QSettings::Format>{typed_format});
+        QVERIFY(own_store->ready());
         previous_handler = qInstallMessageHandler(record_log);
     }
 
@@ -237,7 +253,8 @@ private slots:
         QFETCH(QString, refusal);
         QFETCH(int, stored_port);
 
-        MqttService service(nullptr, nullptr, QStringLiteral("korvel-test"), nullptr);
+        Served served;
+        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
         MqttDialog dialog(&service, nullptr);
         child<QCheckBox>(dialog, "mqtt_enabled")->setChecked(enabled);
         child<QLineEdit>(dialog, "mqtt_host")->setText(host);
@@ -269,7 +286,8 @@ private slots:
     void passwordWithoutKeyring()
     {
         store({{"mqtt_host", "broker.example"}});
-        MqttService service(nullptr, nullptr, QStringLiteral("korvel-test"), nullptr);
+        Served served;
+        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
         service.start_from_store();
         MqttConfig config = service.config();
         config.user = "studio1";
@@ -290,7 +308,7 @@ private slots:
         QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), user_only);
 
         // A new service reads it back from the store; its dialog shows it (hidden) and the note.
-        MqttService again(nullptr, nullptr, QStringLiteral("korvel-test"), nullptr);
+        MqttService again(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
         again.start_from_store();
         MqttDialog dialog(&again, nullptr);
         QSignalSpy known(&again, &MqttService::password_known);
@@ -317,7 +335,8 @@ private slots:
         if (qEnvironmentVariableIsEmpty("KORVEL_TEST_KEYRING"))
             QSKIP("needs the keyring that tst_mqttsettings_keyring starts");
         store({{"mqtt_host", "broker.example"}, {"mqtt_user", "studio1"}, {"mqtt_password", "old pass"}});
-        MqttService service(nullptr, nullptr, QStringLiteral("korvel-test"), nullptr);
+        Served served;
+        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
         service.start_from_store();
         QSignalSpy written(service.password_keeper(), &MqttPassword::written);
         service.apply(service.config(), QStringLiteral("s3cret pass"));
@@ -331,7 +350,7 @@ private slots:
         QVERIFY(!content.contains("s3cret") && !content.contains("old pass"));
 
         // Read back from the keyring by a new service; no note in its dialog.
-        MqttService again(nullptr, nullptr, QStringLiteral("korvel-test"), nullptr);
+        MqttService again(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
         again.start_from_store();
         MqttDialog dialog(&again, nullptr);
         QSignalSpy known(&again, &MqttService::password_known);

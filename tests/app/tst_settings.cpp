@@ -1,6 +1,7 @@
 #include "app/mainwindow.h"
 #include "app/portmonitor.h"
 #include "emulator/emulateddevice.h"
+#include "privatestore.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
 #include "websocket/cwebsocketinterface.h"
@@ -15,7 +16,9 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
+
 #include <QUdpSocket>
+#include <optional>
 
 #include <memory>
 
@@ -55,6 +58,7 @@ bool write_typed(QIODevice &device, const QSettings::SettingsMap &map)
 }
 
 QSettings::Format typed_format = QSettings::InvalidFormat;
+std::optional<PrivateStore> own_store;
 
 const QStringList field_names{"lineEdit_METERING", "lineEdit_CONFIGURATION", "lineEdit_CUSTOM", "lineEdit_LISTEN",
                               "lineEdit_websocket_port"};
@@ -168,6 +172,8 @@ void TestSettings::initTestCase()
     QCoreApplication::setApplicationName(application);
     typed_format = QSettings::registerFormat("typed", read_typed, write_typed);
     QVERIFY(typed_format != QSettings::InvalidFormat);
+    own_store.emplace(std::initializer_list<QSettings::Format>{typed_format});
+    QVERIFY(own_store->ready());
 }
 
 void TestSettings::init()

@@ -183,8 +183,17 @@ void TestMqttBridge::cleanup()
 
 bool TestMqttBridge::wait_until_published()
 {
-    return QTest::qWaitFor([&] {
-        return ws->state_complete() && mqtt->state_cache().size() == snapshot_keys && mqtt->outgoing().empty();
+    if (!QTest::qWaitFor([&] { return ws->state_complete() && mqtt->state_cache().size() == snapshot_keys; }))
+        return false;
+    // The broker has it all once a subscriber sees, for every key, the value the bridge sent last.
+    Probe watcher(broker->port(), state_prefix + "#");
+    return watcher.wait_for([&] {
+        const QMap<QString, QByteArray> &sent = mqtt->state_cache();
+        for (auto it = sent.cbegin(); it != sent.cend(); ++it) {
+            if (watcher.last.value(state_prefix + it.key()) != it.value())
+                return false;
+        }
+        return true;
     });
 }
 
@@ -475,6 +484,9 @@ void TestMqttBridge::meteringAtItsRateWithPeaks()
 void TestMqttBridge::brokerThatStopsReadingLosesMetersNotState()
 {
     QVERIFY(wait_until_published());
+    const QString changed = state_prefix + "config_fader_reserve";
+    Probe watcher(broker->port(), changed);
+    QVERIFY(watcher.ready());
     bridge->set_metering_rate(0);
     broker->pause();
     // Far more meters than the socket buffers and the outgoing queue hold together, a state change among them.
@@ -489,9 +501,9 @@ void TestMqttBridge::brokerThatStopsReadingLosesMetersNotState()
     QVERIFY(mqtt->outgoing().bytes() <= mqtt->outgoing().budget_bytes());
     QCOMPARE(mqtt->state(), State::Connected);
 
-    broker->resume();
-    QTRY_VERIFY_WITH_TIMEOUT(mqtt->outgoing().empty(), 20000);
     QCOMPARE(all_from_websocket().value("config_fader_reserve").toObject().value("mod2"), QJsonValue(true));
+    broker->resume();
+    QVERIFY(watcher.wait_for([&] { return parsed(watcher.last.value(changed)).toObject().value("mod2") == true; }));
     verify_late_state_equals_all();
 }
 

@@ -12,7 +12,8 @@ namespace {
 constexpr qsizetype message_cost = 100;
 
 // "L1" is a live message (QoS 0), "E1" an event (QoS 1), "R1" retained, "B1" a live message larger than the
-// whole budget; the payload records the push's index, so a retained message replaced later shows the newer index.
+// whole budget; "X" forgets the unretained messages and "M" the live ones. The payload records the push's index, so a
+// retained message replaced later shows the newer index.
 OutgoingMessage make(const QString &token, int index)
 {
     const QByteArray mark = QByteArray::number(index);
@@ -73,6 +74,9 @@ void TestMqttQueue::budgetDropsLiveThenEventsNeverRetained_data()
     QTest::newRow("retained replaced in place") << "R1 L1 R1"
                                                 << "111"
                                                 << "R1#2 L1#1" << 0;
+    QTest::newRow("live forgotten, others kept") << "L1 E1 L2 M R1 L3"
+                                                 << "111-11"
+                                                 << "E1#1 R1#4 L3#5" << 2;
     QTest::newRow("replacement does not count twice") << "R1 R1 R1 L1 E1"
                                                       << "11111"
                                                       << "R1#2 L1#3 E1#4" << 0;
@@ -89,8 +93,11 @@ void TestMqttQueue::budgetDropsLiveThenEventsNeverRetained()
     QString results;
     const QStringList tokens = pushes.split(' ');
     for (int i = 0; i < tokens.size(); ++i) {
-        if (tokens[i] == "X") {
-            queue.drop_unretained();
+        if (tokens[i] == "X" || tokens[i] == "M") {
+            if (tokens[i] == "X")
+                queue.drop_unretained();
+            else
+                queue.drop_live();
             results += '-';
             continue;
         }
