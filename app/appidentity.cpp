@@ -2,11 +2,12 @@
 
 AppIdentity AppIdentity::korvel_control()
 {
-    return {QStringLiteral("Velmora"), QStringLiteral("Korvel Control"), QStringLiteral("korvel-control")};
+    return {QStringLiteral("Velmora"), QStringLiteral("Korvel Control"), QStringLiteral("korvel-control"),
+            QStringLiteral("korvel")};
 }
 
 AppIdentity AppIdentity::emulated()
 {
     return {QStringLiteral("Velmora"), QStringLiteral("Korvel Control Emulated"),
-            QStringLiteral("korvel-control-emulated")};
+            QStringLiteral("korvel-control-emulated"), QStringLiteral("korvel-emulated")};
 }

@@ -10,6 +10,9 @@ struct AppIdentity {
     QString application;
     // Names the single-instance socket and the autostart entry (<instance>.desktop).
     QString instance;
+    // Begins the default MQTT client id (NAME-<host>), so the two programs on one machine never take over each
+    // other's broker session.
+    QString mqtt_client;
 
     static AppIdentity korvel_control();
     static AppIdentity emulated();

@@ -108,7 +108,7 @@ MainWindow::MainWindow(const AppIdentity &identity, QWidget *parent)
     trayIcon->setVisible(true);
     add_window_actions();
     korvel::app::install_network_access(this, trayIconMenu, trayIcon, websocket, udp);
-    mqtt = korvel::app::install_mqtt(this, trayIconMenu, trayIcon, *korvel, *websocket, identity.application);
+    mqtt = korvel::app::install_mqtt(this, trayIconMenu, trayIcon, *korvel, *websocket, identity);
 
     setup_port_fields();
     readSettings();

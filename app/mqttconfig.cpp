@@ -32,6 +32,7 @@ const StoredKey stored_keys[] = {
     {"mqtt_tls", &MqttConfig::tls},
     {"mqtt_user", &MqttConfig::user},
     {"mqtt_prefix", &MqttConfig::prefix},
+    {"mqtt_client_id", &MqttConfig::client_id},
     {"mqtt_metering_rate", &MqttConfig::metering_rate, {0, MqttConfig::max_metering_rate}},
 };
 
@@ -91,6 +92,7 @@ korvel::mqtt::Settings MqttConfig::broker(const QString &password) const
     settings.user = user;
     settings.password = password;
     settings.prefix = prefix;
+    settings.client_id = client_id;
     return settings;
 }
 

@@ -20,6 +20,8 @@ struct MqttConfig {
     QString user;
     // Empty: korvel::mqtt::Settings::default_prefix().
     QString prefix;
+    // Empty: the program's own default, korvel::mqtt::Settings::client_id_for().
+    QString client_id;
     // Metering messages a second; 0 sends every report the console makes.
     int metering_rate = default_metering_rate;
 

@@ -32,8 +32,9 @@ QString broker_address(const korvel::mqtt::Settings &settings)
 } // namespace
 
 MqttService::MqttService(CKorvel &console, CWebSocketInterface &websocket, const QString &keyring_service,
-                         QObject *parent)
+                         const QString &client_name, QObject *parent)
     : QObject(parent)
+    , client_name(client_name)
     , console(console)
     , websocket(websocket)
     , keeper(new MqttPassword(keyring_service, this))
@@ -105,8 +106,10 @@ void MqttService::follow_config()
         emit status_changed(status_text());
         return;
     }
-    const korvel::mqtt::Settings wanted = current.broker(known_password.value_or(QString()));
-    create_interface();
+    korvel::mqtt::Settings wanted = current.broker(known_password.value_or(QString()));
+    if (wanted.client_id.isEmpty())
+        wanted.client_id = korvel::mqtt::Settings::client_id_for(client_name);
+    create_interface(wanted);
     bridge->set_metering_rate(current.metering_rate);
     if (running && same_connection(*running, wanted) && mqtt->state() != CMQTTInterface::State::Disconnected)
         return;
@@ -116,11 +119,13 @@ void MqttService::follow_config()
         mqtt->start();
 }
 
-void MqttService::create_interface()
+void MqttService::create_interface(const korvel::mqtt::Settings &settings)
 {
     if (mqtt)
         return;
     mqtt = new CMQTTInterface(this);
+    // Before the bridge: its link status is published at once, and must go below the configured prefix.
+    mqtt->set_settings(settings);
     connect(mqtt, &CMQTTInterface::state_changed, this, &MqttService::on_state_changed);
     // The console's state, events, meters and commands on the broker; it also keeps PREFIX/status.
     bridge = new korvel::mqtt::Bridge(&console, &websocket, mqtt, this);
@@ -159,9 +164,9 @@ QString MqttService::status_text() const
 }
 
 MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CKorvel &console,
-                          CWebSocketInterface &websocket, const QString &keyring_service)
+                          CWebSocketInterface &websocket, const AppIdentity &identity)
 {
-    auto *service = new MqttService(console, websocket, keyring_service, window);
+    auto *service = new MqttService(console, websocket, identity.application, identity.mqtt_client, window);
     if (tray) {
         QObject::connect(service, &MqttService::problem, tray, [tray](const QString &text) {
             tray->showMessage(QObject::tr("Korvel Control"), text, QSystemTrayIcon::Warning, tray_message_ms);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/appidentity.h"
 #include "app/mqttconfig.h"
 #include "mqtt/cmqttinterface.h"
 
@@ -29,9 +30,11 @@ class MqttService : public QObject {
     Q_OBJECT
 
 public:
-    // keyring_service: the name the password is kept under in the keyring. The console and the WebSocket server
-    // are the ones the bridge serves; they outlive the service.
-    MqttService(CKorvel &console, CWebSocketInterface &websocket, const QString &keyring_service, QObject *parent);
+    // keyring_service: the name the password is kept under in the keyring; client_name begins the default client
+    // id (korvel::mqtt::Settings::client_id_for). The console and the WebSocket server are the ones the bridge
+    // serves; they outlive the service.
+    MqttService(CKorvel &console, CWebSocketInterface &websocket, const QString &keyring_service,
+                const QString &client_name, QObject *parent);
 
     // Reads the store (writing nothing back) and, when enabled, connects once the password is known.
     void start_from_store();
@@ -63,9 +66,11 @@ private:
     void on_state_changed(CMQTTInterface::State state, const QString &reason);
     // Connects, reconnects or stops to match the current settings.
     void follow_config();
-    // The connection and the bridge that feeds it, made once, the first time the client is enabled.
-    void create_interface();
+    // The connection (with these settings) and the bridge that feeds it, made once, the first time the client is
+    // enabled.
+    void create_interface(const korvel::mqtt::Settings &settings);
 
+    QString client_name;
     CKorvel &console;
     CWebSocketInterface &websocket;
     MqttPassword *keeper;
@@ -84,6 +89,6 @@ private:
 // Creates the client from the stored settings and offers the "MQTT…" dialog from the tray menu (right after
 // the entries already there) and from the settings window (Ctrl+Shift+M, and its context menu).
 MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CKorvel &console,
-                          CWebSocketInterface &websocket, const QString &keyring_service);
+                          CWebSocketInterface &websocket, const AppIdentity &identity);
 
 } // namespace korvel::app

@@ -103,6 +103,9 @@ void CMQTTInterface::set_connect_timeout(int ms)
 
 void CMQTTInterface::set_settings(const korvel::mqtt::Settings &settings)
 {
+    // What waits was addressed below the old prefix; status and state go out again below the new one.
+    if (settings.effective_prefix() != config.effective_prefix())
+        queue.clear();
     config = settings;
     if (link_state != State::Disconnected)
         start();

@@ -26,7 +26,12 @@ QString Settings::default_prefix()
 
 QString Settings::default_client_id()
 {
-    return QStringLiteral("korvel-") + QSysInfo::machineHostName();
+    return client_id_for(QStringLiteral("korvel"));
+}
+
+QString Settings::client_id_for(const QString &name)
+{
+    return name + QLatin1Char('-') + QSysInfo::machineHostName();
 }
 
 } // namespace korvel::mqtt

@@ -29,6 +29,8 @@ struct Settings {
     // "korvel/" and this machine's host name, so bridges of a facility do not meet on one broker.
     static QString default_prefix();
     static QString default_client_id();
+    // NAME-<host>: each program of a machine its own id, since a broker lets one session per id live.
+    static QString client_id_for(const QString &name);
 };
 
 } // namespace korvel::mqtt

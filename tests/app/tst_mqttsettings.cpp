@@ -26,6 +26,7 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -144,12 +145,12 @@ private slots:
         QTest::addColumn<QVariantMap>("stored");
         QTest::addColumn<QVariantMap>("read");
 
-        const QVariantMap defaults{{"mqtt_enabled", false},   {"mqtt_host", ""}, {"mqtt_port", 0},
-                                   {"mqtt_tls", false},       {"mqtt_user", ""}, {"mqtt_prefix", ""},
-                                   {"mqtt_metering_rate", 20}};
-        const QVariantMap own{{"mqtt_enabled", true},   {"mqtt_host", "broker.example"}, {"mqtt_port", 8884},
-                              {"mqtt_tls", true},       {"mqtt_user", "studio1"},        {"mqtt_prefix", "house/a"},
-                              {"mqtt_metering_rate", 0}};
+        const QVariantMap defaults{{"mqtt_enabled", false},    {"mqtt_host", ""},     {"mqtt_port", 0},
+                                   {"mqtt_tls", false},        {"mqtt_user", ""},     {"mqtt_prefix", ""},
+                                   {"mqtt_metering_rate", 20}, {"mqtt_client_id", ""}};
+        const QVariantMap own{{"mqtt_enabled", true},    {"mqtt_host", "broker.example"}, {"mqtt_port", 8884},
+                              {"mqtt_tls", true},        {"mqtt_user", "studio1"},        {"mqtt_prefix", "house/a"},
+                              {"mqtt_metering_rate", 0}, {"mqtt_client_id", "desk-a"}};
         QTest::newRow("nothing stored: off, defaults") << QVariantMap{} << defaults;
         QTest::newRow("everything own") << own << own;
         QVariantMap highest = own;
@@ -254,7 +255,8 @@ private slots:
         QFETCH(int, stored_port);
 
         Served served;
-        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
+        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"),
+                            QStringLiteral("korvel-test"), nullptr);
         MqttDialog dialog(&service, nullptr);
         child<QCheckBox>(dialog, "mqtt_enabled")->setChecked(enabled);
         child<QLineEdit>(dialog, "mqtt_host")->setText(host);
@@ -287,7 +289,8 @@ private slots:
     {
         store({{"mqtt_host", "broker.example"}});
         Served served;
-        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
+        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"),
+                            QStringLiteral("korvel-test"), nullptr);
         service.start_from_store();
         MqttConfig config = service.config();
         config.user = "studio1";
@@ -308,7 +311,8 @@ private slots:
         QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), user_only);
 
         // A new service reads it back from the store; its dialog shows it (hidden) and the note.
-        MqttService again(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
+        MqttService again(served.korvel, served.websocket, QStringLiteral("korvel-test"), QStringLiteral("korvel-test"),
+                          nullptr);
         again.start_from_store();
         MqttDialog dialog(&again, nullptr);
         QSignalSpy known(&again, &MqttService::password_known);
@@ -336,7 +340,8 @@ private slots:
             QSKIP("needs the keyring that tst_mqttsettings_keyring starts");
         store({{"mqtt_host", "broker.example"}, {"mqtt_user", "studio1"}, {"mqtt_password", "old pass"}});
         Served served;
-        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
+        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"),
+                            QStringLiteral("korvel-test"), nullptr);
         service.start_from_store();
         QSignalSpy written(service.password_keeper(), &MqttPassword::written);
         service.apply(service.config(), QStringLiteral("s3cret pass"));
@@ -350,7 +355,8 @@ private slots:
         QVERIFY(!content.contains("s3cret") && !content.contains("old pass"));
 
         // Read back from the keyring by a new service; no note in its dialog.
-        MqttService again(served.korvel, served.websocket, QStringLiteral("korvel-test"), nullptr);
+        MqttService again(served.korvel, served.websocket, QStringLiteral("korvel-test"), QStringLiteral("korvel-test"),
+                          nullptr);
         again.start_from_store();
         MqttDialog dialog(&again, nullptr);
         QSignalSpy known(&again, &MqttService::password_known);
@@ -418,6 +424,12 @@ private slots:
         QVERIFY(probe.wait_for([&] { return probe.retained.contains(prefix + "/status"); }));
         const QByteArray link = window.device_link()->is_connected() ? "\"connected\"" : "\"disconnected\"";
         QCOMPARE(probe.retained.value(prefix + "/status"), link);
+        // Nothing elsewhere on the broker: the settings were in place before the first status went out.
+        Probe everything(broker.port(), "#", {}, "studio1", "s3cret");
+        QVERIFY(everything.wait_for([&] { return everything.retained.contains(prefix + "/status"); }));
+        for (const QString &topic : everything.retained.keys())
+            QVERIFY2(topic.startsWith(prefix + "/"), qPrintable(topic));
+        QCOMPARE(service->interface()->settings().effective_client_id(), "korvel-" + QSysInfo::machineHostName());
 
         child<QCheckBox>(dialog, "mqtt_enabled")->setChecked(false);
         dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Apply)->click();
