@@ -2,11 +2,16 @@
 
 AppIdentity AppIdentity::korvel_control()
 {
-    return {QStringLiteral("Velmora"), QStringLiteral("Korvel Control"), QStringLiteral("korvel-control")};
+    return {QStringLiteral("Velmora"), QStringLiteral("Korvel Control"), QStringLiteral("korvel-control"), false};
 }
 
 AppIdentity AppIdentity::emulated()
 {
     return {QStringLiteral("Velmora"), QStringLiteral("Korvel Control Emulated"),
-            QStringLiteral("korvel-control-emulated")};
+            QStringLiteral("korvel-control-emulated"), true};
+}
+
+QString AppIdentity::titled(const QString &title) const
+{
+    return on_emulator ? title + QStringLiteral(" (emulated console)") : title;
 }

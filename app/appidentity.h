@@ -10,6 +10,12 @@ struct AppIdentity {
     QString application;
     // Names the single-instance socket and the autostart entry (<instance>.desktop).
     QString instance;
+    // Running on the emulated console: the window title, the tray tooltip and the tray messages say so and
+    // the tray icon carries a mark, so it is never taken for the application on the real console.
+    bool on_emulator = false;
+
+    // A title as this program shows it: "Korvel Control (emulated console)" on the emulated console.
+    QString titled(const QString &title) const;
 
     static AppIdentity korvel_control();
     static AppIdentity emulated();
