@@ -529,6 +529,35 @@ private slots:
         QVERIFY(!menu->actions().at(1)->isCheckable());
     }
 
+    // The manual page names every entry of both menus, every shortcut, the files the window writes and every
+    // interface, as the running window has them.
+    void manualPage()
+    {
+        QFile file(QStringLiteral(KORVEL_MANUAL_PAGE));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString page = QString::fromUtf8(file.readAll());
+        QStringList required;
+        for (QAction *action : window->tray_menu()->actions() + window->actions()) {
+            if (action->isSeparator())
+                continue;
+            QString text = action->text();
+            text.remove(QChar(0x2026));
+            required << QStringLiteral("\n.B ") + text + QLatin1Char('\n');
+            if (!action->shortcut().isEmpty())
+                required << QStringLiteral("\n.B ") + action->shortcut().toString(QKeySequence::PortableText) +
+                                QLatin1Char('\n');
+        }
+        required << QStringLiteral("~/.config/") + QCoreApplication::organizationName() + QLatin1Char('/') +
+                        QFileInfo(QSettings().fileName()).fileName();
+        required << QStringLiteral("autostart/") +
+                        QFileInfo(Autostart(QStringLiteral("korvel-control.desktop")).path()).fileName();
+        QVERIFY(window->websocket_interface() && window->udp_interface() && window->mqtt_service());
+        for (const char *interface : {"WebSocket", "UDP", "MQTT"})
+            required << QStringLiteral("\n.B ") + QLatin1String(interface) + QLatin1Char('\n');
+        for (const QString &text : required)
+            QVERIFY2(page.contains(text), qPrintable(QStringLiteral("not in the manual page: ") + text.trimmed()));
+    }
+
     void startAtLogin_data()
     {
         QTest::addColumn<bool>("blocked"); // the autostart directory cannot be made
