@@ -13,6 +13,12 @@ struct AppIdentity {
     // Begins the default MQTT client id (NAME-<host>), so the two programs on one machine never take over each
     // other's broker session.
     QString mqtt_client;
+    // Running on the emulated console: the window title, the tray tooltip and the tray messages say so and
+    // the tray icon carries a mark, so it is never taken for the application on the real console.
+    bool on_emulator = false;
+
+    // A title as this program shows it: "Korvel Control (emulated console)" on the emulated console.
+    QString titled(const QString &title) const;
 
     static AppIdentity korvel_control();
     static AppIdentity emulated();

@@ -4,6 +4,8 @@
 
 #include "app/mqttservice.h"
 #include "app/networkaccess.h"
+#include "app/trayicons.h"
+#include "app/traytitle.h"
 #include "console/ckorvel.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
@@ -18,14 +20,16 @@
 #include <QIcon>
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 namespace {
 
-const QString icon_closed = QStringLiteral(":/resources/png/icon_gray.png");
-const QString icon_open = QStringLiteral(":/resources/png/icon_green.png");
 const QString style_closed = QStringLiteral("color: rgb(255, 0, 0);");
 const QString style_open = QStringLiteral("color: rgb(20, 180, 0);");
 constexpr int tray_message_ms = 10000;
+// The counters change with every report, up to a thousand times a second; a person reads them a few times a
+// second, and relaying out the labels on every report costs a shown window more than the reports themselves.
+constexpr int counter_repaint_ms = 100;
 
 // The inner group boxes and everything in them use a thin font. uic 6.4 drops the form's font weight, so it
 // is applied here. The boxes' children already exist by now, and under the window's style sheet a font set
@@ -59,18 +63,26 @@ MainWindow::MainWindow(const AppIdentity &identity, QWidget *parent)
 
     adjustSize();
     setFixedSize(size());
+    form_size = size();
 
     QCoreApplication::setOrganizationName(identity.organization);
     QCoreApplication::setOrganizationDomain(QStringLiteral("velmora.com"));
     QCoreApplication::setApplicationName(identity.application);
 
     // The build's own version, from the project's.
-    setWindowTitle(
-        tr("Korvel Control v%1.%2.%3").arg(KORVEL_VERSION_MAJOR).arg(KORVEL_VERSION_MINOR).arg(KORVEL_VERSION_PATCH));
+    setWindowTitle(identity.titled(
+        tr("Korvel Control v%1.%2.%3").arg(KORVEL_VERSION_MAJOR).arg(KORVEL_VERSION_MINOR).arg(KORVEL_VERSION_PATCH)));
+    // Task switchers and every dialog show it; the emulated application's carries its mark.
+    setWindowIcon(korvel::app::link_icon(false, identity.on_emulator));
+    QGuiApplication::setWindowIcon(windowIcon());
 
     closing = false;
     tx = 0;
     rx = 0;
+    counter_repaint = new QTimer(this);
+    counter_repaint->setSingleShot(true);
+    counter_repaint->setInterval(counter_repaint_ms);
+    connect(counter_repaint, &QTimer::timeout, this, &MainWindow::show_counts);
 
     // Creation order is the order in which the components' slots run on one signal of the link: the console
     // object decodes (and sends its start-up requests) first, then the bridge and the server, then the window.
@@ -99,16 +111,25 @@ MainWindow::MainWindow(const AppIdentity &identity, QWidget *parent)
     connect(quit, &QAction::triggered, this, &MainWindow::close_exit);
     QAction *settings = trayIconMenu->addAction(tr("Settings"));
     connect(settings, &QAction::triggered, this, &QWidget::show);
+    trayIconMenu->addSeparator();
     add_tray_actions();
 
     trayIcon = new QSystemTrayIcon(this);
-    trayIcon->setIcon(QIcon(icon_closed));
-    trayIcon->setToolTip(tr("Korvel Control"));
+    trayIcon->setIcon(korvel::app::link_icon(false, identity.on_emulator));
+    korvel::app::set_tray_title(trayIcon, identity.titled(tr("Korvel Control")));
+    trayIcon->setToolTip(korvel::app::tray_title(trayIcon));
     trayIcon->setContextMenu(trayIconMenu);
+    // A left click on the tray icon opens the window, as on most desktops.
+    connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            show_settings();
+    });
     trayIcon->setVisible(true);
     add_window_actions();
     korvel::app::install_network_access(this, trayIconMenu, trayIcon, websocket, udp);
     mqtt = korvel::app::install_mqtt(this, trayIconMenu, trayIcon, *korvel, *websocket, identity);
+    hide_window_only_shortcuts();
+    watch_link();
 
     setup_port_fields();
     readSettings();
@@ -161,32 +182,53 @@ void MainWindow::on_clients_ws(int nClients)
 
 void MainWindow::on_connected()
 {
-    trayIcon->showMessage(tr("Korvel Control"), tr("Running"), QSystemTrayIcon::Information, tray_message_ms);
-    trayIcon->setIcon(QIcon(icon_open));
+    trayIcon->showMessage(korvel::app::tray_title(trayIcon), tr("Running"), QSystemTrayIcon::Information,
+                          tray_message_ms);
+    trayIcon->setIcon(korvel::app::link_icon(true, identity.on_emulator));
     ui->label_status_connection->setText(tr("running"));
     ui->label_status_connection->setStyleSheet(style_open);
+    // The start-up requests went out before this: shown at once with the new state.
+    show_counts();
 }
 
 void MainWindow::on_disconnected()
 {
-    trayIcon->showMessage(tr("Korvel Control"), tr("Stopped"), QSystemTrayIcon::Information, tray_message_ms);
-    trayIcon->setIcon(QIcon(icon_closed));
+    trayIcon->showMessage(korvel::app::tray_title(trayIcon), tr("Stopped"), QSystemTrayIcon::Information,
+                          tray_message_ms);
+    trayIcon->setIcon(korvel::app::link_icon(false, identity.on_emulator));
     ui->label_status_connection->setText(tr("stopped"));
     ui->label_status_connection->setStyleSheet(style_closed);
     tx = 0;
     rx = 0;
-    ui->rx->setText(QStringLiteral("0"));
-    ui->tx->setText(QStringLiteral("0"));
+    show_counts();
 }
 
 void MainWindow::on_RX()
 {
     ++rx;
-    ui->rx->setText(QString::number(rx));
+    schedule_counts();
 }
 
 void MainWindow::on_TX()
 {
     ++tx;
-    ui->tx->setText(QString::number(tx));
+    schedule_counts();
+}
+
+void MainWindow::schedule_counts()
+{
+    if (!counter_repaint->isActive())
+        counter_repaint->start();
+}
+
+void MainWindow::show_counts()
+{
+    counter_repaint->stop();
+    // setText relays the label out even when the text is the same; only a change is worth that.
+    const QString rx_text = QString::number(rx);
+    const QString tx_text = QString::number(tx);
+    if (ui->rx->text() != rx_text)
+        ui->rx->setText(rx_text);
+    if (ui->tx->text() != tx_text)
+        ui->tx->setText(tx_text);
 }

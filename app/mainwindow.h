@@ -14,6 +14,8 @@ class QCloseEvent;
 class QMenu;
 class QSystemTrayIcon;
 class QTimer;
+class QLabel;
+struct OpenProblem;
 
 namespace korvel::app {
 class MqttService;
@@ -53,6 +55,8 @@ public:
     quint64 tx_count() const { return tx; }
     PortMonitor *port_monitor() const { return ports; }
     QAction *start_at_login_action() const { return start_at_login; }
+    // The line that says why the console or a port is not open; null until there first was something to say.
+    QLabel *problem_label() const { return problem_line; }
     korvel::app::MqttService *mqtt_service() const { return mqtt; }
 
 public slots:
@@ -82,6 +86,16 @@ private:
     // Sockets on the user's ports: watched, and their failures shown at the port's field.
     void watch_ports();
     void show_port_problem(int watch, const QString &problem);
+    // The counters' labels follow the counts at most every 100 ms, and at once when the link opens or closes.
+    void schedule_counts();
+    void show_counts();
+    // The tray menu's shortcuts work only in the settings window, so the menus do not show them.
+    void hide_window_only_shortcuts();
+    // Why the console or a port is not open: a line under the window's form and the tray's tooltip, shown only
+    // while there is something to say.
+    void watch_link();
+    void show_link_problem(const OpenProblem &problem);
+    void show_problems();
     // Writes the settings at once after a change the user applied (not while they are being read).
     void save_applied();
 
@@ -103,6 +117,11 @@ private:
     int udp_watch = -1;
     QAction *start_at_login = nullptr;
     QTimer *tray_watch = nullptr;
+    QTimer *counter_repaint = nullptr;
+    QString link_problem;
+    QLabel *problem_line = nullptr;
+    // The form's fixed size; the problem line adds to it.
+    QSize form_size;
     // Whether the window stands in for a missing tray: followed from present() on.
     bool tray_missing = false;
     // Shown at start or when the tray went away, not because the user asked for it.

@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include "app/portmonitor.h"
+#include "app/traytitle.h"
 #include "udp/cudpinterface.h"
 #include "websocket/cwebsocketinterface.h"
 
@@ -33,7 +34,10 @@ void MainWindow::show_port_problem(int watch, const QString &problem)
     field->setToolTip(problem);
     field->setStyleSheet(problem.isEmpty() ? QString() : style_failed);
     if (!problem.isEmpty()) {
-        trayIcon->showMessage(tr("Korvel Control"), ports->name(watch) + QStringLiteral(": ") + problem,
+        trayIcon->showMessage(korvel::app::tray_title(trayIcon), ports->name(watch) + QStringLiteral(": ") + problem,
                               QSystemTrayIcon::Warning, tray_message_ms);
     }
+    // In the window too: with the application and the emulated one both running, a message in the tray is easily
+    // missed, and the second one then quietly serves nobody on that port.
+    show_problems();
 }

@@ -26,6 +26,16 @@ void MainWindow::add_tray_actions()
     connect(start_at_login, &QAction::toggled, this, &MainWindow::set_start_at_login);
 }
 
+void MainWindow::hide_window_only_shortcuts()
+{
+    // Their shortcuts act where the settings window has the focus; a menu that shows one promises it works
+    // while the menu is open, where it does not.
+    for (QAction *action : trayIconMenu->actions()) {
+        if (!action->shortcut().isEmpty() && action->shortcutContext() != Qt::ApplicationShortcut)
+            action->setShortcutVisibleInContextMenu(false);
+    }
+}
+
 void MainWindow::add_window_actions()
 {
     // Reached by the window's context menu and by Ctrl+Q, so a desktop without a tray can quit.
@@ -35,6 +45,8 @@ void MainWindow::add_window_actions()
     quit->setShortcutContext(Qt::WindowShortcut);
     connect(quit, &QAction::triggered, this, &MainWindow::close_exit);
     addAction(quit);
+    // The same entry as the tray's, for a desktop without a tray.
+    addAction(start_at_login);
     setContextMenuPolicy(Qt::ActionsContextMenu);
 }
 

@@ -3,6 +3,7 @@
 
 #include "app/mqttdialog.h"
 #include "app/mqttpassword.h"
+#include "app/traytitle.h"
 #include "mqtt/mqttbridge.h"
 
 #include <QAction>
@@ -169,7 +170,7 @@ MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tr
     auto *service = new MqttService(console, websocket, identity.application, identity.mqtt_client, window);
     if (tray) {
         QObject::connect(service, &MqttService::problem, tray, [tray](const QString &text) {
-            tray->showMessage(QObject::tr("Korvel Control"), text, QSystemTrayIcon::Warning, tray_message_ms);
+            tray->showMessage(tray_title(tray), text, QSystemTrayIcon::Warning, tray_message_ms);
         });
     }
     service->start_from_store();

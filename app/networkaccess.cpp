@@ -2,6 +2,7 @@
 #include "app/networkaccess.h"
 
 #include "app/networkaccessdialog.h"
+#include "app/traytitle.h"
 #include "udp/cudpinterface.h"
 #include "websocket/cwebsocketinterface.h"
 
@@ -106,7 +107,7 @@ void install_network_access(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *
 {
     const QString warning = apply(NetworkAccess::load(QSettings()), websocket, udp);
     if (!warning.isEmpty() && tray)
-        tray->showMessage(QObject::tr("Korvel Control"), warning, QSystemTrayIcon::Warning, warning_ms);
+        tray->showMessage(tray_title(tray), warning, QSystemTrayIcon::Warning, warning_ms);
 
     auto *action = new QAction(QObject::tr("Network access"), window);
     action->setShortcut(QKeySequence(QStringLiteral("Ctrl+Shift+N")));

@@ -3,6 +3,7 @@
 #include "usb/usbids.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace emulator {
@@ -39,8 +40,19 @@ bool EmulatedDevice::open(unsigned short vid, unsigned short pid)
     last_pid = pid;
     if (!present_ || vid != korvel::usb::vendor_id || pid != korvel::usb::product_id) {
         ++failed_opens;
+        // hidapi's own words when nothing matches.
+        error = L"Device with requested VID/PID/(SerialNumber) not found";
         return false;
     }
+    if (refusal_ != Refusal::none) {
+        ++failed_opens;
+        // As hidapi's hidraw back end words a failed open(2) of the device node.
+        const char *reason = std::strerror(refusal_ == Refusal::not_permitted ? EACCES : EBUSY);
+        const std::string text = std::string("Failed to open a device with path '") + path + "': " + reason;
+        error = std::wstring(text.cbegin(), text.cend());
+        return false;
+    }
+    error = L"Success";
     ++opens;
     ++open_handles;
     fail_read = false;

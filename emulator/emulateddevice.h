@@ -4,6 +4,7 @@
 #include <QList>
 
 #include <deque>
+#include <string>
 
 namespace emulator {
 
@@ -41,6 +42,14 @@ public:
     bool present() const { return present_; }
     // Unplugs the console: the next read fails and the device is absent at hid_open until set_present(true).
     void unplug();
+    // Why a present console does not open, as the kernel would refuse it: hid_enumerate still lists it,
+    // hid_open fails and hid_error tells the reason in the system library's words.
+    enum class Refusal { none, not_permitted, busy };
+    void set_refusal(Refusal refusal) { refusal_ = refusal; }
+    Refusal refusal() const { return refusal_; }
+    // The device node the enumeration names, and the text hid_error(nullptr) gives after the last open.
+    static constexpr const char *path = "/dev/hidraw-emulated";
+    const std::wstring &last_error() const { return error; }
 
     // Input reports waiting to be read, oldest first; hid_read returns one per call with its exact length.
     void queue_input(const QByteArray &report);
@@ -86,6 +95,8 @@ private:
     EmulatedDevice() = default;
 
     bool present_ = true;
+    Refusal refusal_ = Refusal::none;
+    std::wstring error = L"Success";
     bool fail_read = false;
     bool write_fails = false;
     bool nonblocking_ = false;

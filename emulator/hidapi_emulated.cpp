@@ -1,11 +1,13 @@
 // The hidapi C API over the emulated console. Linked instead of the system library, this is how the emulated
 // application and the tests talk to a console that is not there. Each call forwards to EmulatedDevice.
 #include "emulator/emulateddevice.h"
+#include "usb/usbids.h"
 
 #include <hidapi.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 struct hid_device_ {
     bool nonblocking = false;
@@ -42,12 +44,35 @@ int HID_API_EXPORT HID_API_CALL hid_exit(void)
     return 0;
 }
 
-struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short, unsigned short)
+// Lists the console while it is plugged in (whether or not it may be opened), as the system library does.
+struct hid_device_info HID_API_EXPORT *HID_API_CALL hid_enumerate(unsigned short vendor_id, unsigned short product_id)
 {
-    return nullptr;
+    const bool listed = device().present() && (vendor_id == 0 || vendor_id == korvel::usb::vendor_id) &&
+                        (product_id == 0 || product_id == korvel::usb::product_id);
+    if (!listed)
+        return nullptr;
+    auto *info = new hid_device_info{};
+    info->path = strdup(emulator::EmulatedDevice::path);
+    info->vendor_id = static_cast<unsigned short>(korvel::usb::vendor_id);
+    info->product_id = static_cast<unsigned short>(korvel::usb::product_id);
+    info->product_string = wcsdup(L"Korvel (emulated)");
+    info->manufacturer_string = wcsdup(L"Velmora");
+    info->serial_number = wcsdup(L"");
+    return info;
 }
 
-void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *) {}
+void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info *devs)
+{
+    while (devs) {
+        hid_device_info *next = devs->next;
+        std::free(devs->path);
+        std::free(devs->product_string);
+        std::free(devs->manufacturer_string);
+        std::free(devs->serial_number);
+        delete devs;
+        devs = next;
+    }
+}
 
 HID_API_EXPORT hid_device *HID_API_CALL hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t *)
 {
@@ -133,9 +158,12 @@ int HID_API_EXPORT_CALL hid_get_indexed_string(hid_device *, int, wchar_t *, siz
     return -1;
 }
 
-HID_API_EXPORT const wchar_t *HID_API_CALL hid_error(hid_device *)
+// For no device: what the last hid_open said, as the system library keeps its last global error.
+HID_API_EXPORT const wchar_t *HID_API_CALL hid_error(hid_device *dev)
 {
-    return L"Success";
+    if (dev)
+        return L"Success";
+    return device().last_error().c_str();
 }
 
 } // extern "C"

@@ -60,6 +60,17 @@ dpkg -L "${packages[@]}" | sort -u >"$work/installed"
 desktop-file-validate /usr/share/applications/korvel-control.desktop /usr/share/applications/korvel-control-emulated.desktop
 appstreamcli validate --no-net /usr/share/metainfo/com.velmora.KorvelControl.metainfo.xml
 
+# The installed manual pages render without a warning from groff, and the application's names its menu entries.
+for package in "${packages[@]}"; do
+    page=/usr/share/man/man1/$package.1.gz
+    warnings=$(MANWIDTH=100 man --warnings -l "$page" 2>&1 >/dev/null) || fail "man cannot render $page"
+    [ -z "$warnings" ] || fail "man warns on $page: $warnings"
+done
+rendered=$(MANWIDTH=100 man -l /usr/share/man/man1/korvel-control.1.gz 2>/dev/null)
+for entry in "Start at login" "Network access" "Ctrl+Shift+N" "Ctrl+Shift+M" "Ctrl+Q" "MQTT"; do
+    grep -qF "$entry" <<<"$rendered" || fail "the manual page does not render \"$entry\""
+done
+
 # The WebSocket client: one command, and the refusal the server owes it while no console is attached, byte for
 # byte (indented JSON, keys in order, a line feed at the end).
 read -r -d '' client <<'PY' || true

@@ -1,5 +1,7 @@
 #include "usb/cusbhid.h"
 
+#include "usb/openproblem.h"
+
 #include <QTimer>
 #include <QVarLengthArray>
 
@@ -9,6 +11,7 @@ CUSBHID::CUSBHID(QObject *parent, int vid, int pid)
     : QObject(parent)
     , read_timer(new QTimer(this))
     , auto_connect_timer(new QTimer(this))
+    , problem(new OpenProblemReport(this))
     , vendor_id(vid)
     , product_id(pid)
 {
@@ -46,8 +49,11 @@ int CUSBHID::open_device()
 {
     device = hid_open(static_cast<unsigned short>(vendor_id & 0xFFFF), static_cast<unsigned short>(product_id & 0xFFFF),
                       nullptr);
-    if (!device)
+    if (!device) {
+        problem->set(OpenProblem::diagnose(vendor_id, product_id));
         return -1;
+    }
+    problem->set({});
     hid_set_nonblocking(device, 1);
     read_timer->start(poll_interval_ms);
     emit connected();

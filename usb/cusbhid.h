@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QObject>
 
+class OpenProblemReport;
+
 class QTimer;
 struct hid_device_;
 
@@ -17,6 +19,8 @@ public:
     bool is_connected() const { return device != nullptr; }
     bool is_auto_connect() const { return auto_connect; }
     void set_auto_connect(bool on);
+    // Why the last open failed, told once per change; cleared by an open that succeeds.
+    OpenProblemReport *open_problem() const { return problem; }
 
     // Writes one output report (without report number). Returns the library's result, or 0 while closed.
     int write(const QByteArray &data);
@@ -46,6 +50,7 @@ private:
 
     QTimer *read_timer;
     QTimer *auto_connect_timer;
+    OpenProblemReport *problem;
     hid_device_ *device = nullptr;
     int vendor_id;
     int product_id;

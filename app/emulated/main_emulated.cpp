@@ -4,6 +4,7 @@
 //   KORVEL_EMULATOR_METERING_HZ   metering reports per second, 0 to switch them off (default 20)
 //   KORVEL_EMULATOR_PANEL=0       no front panel window
 //   KORVEL_EMULATOR_ABSENT=1      the console is not plugged in
+//   KORVEL_EMULATOR_REFUSE        "permission": plugged in but this user may not open it; "busy": held elsewhere
 //   KORVEL_BENCH=1                load for benchmarks and soak tests (emulator/benchmodel.h), no front panel:
 //     KORVEL_BENCH_METERING_HZ      stamped metering reports per second (default 1000)
 //     KORVEL_BENCH_STATE_PERIOD_MS  one counting GPO configuration report per period (default 10, 0: none)
@@ -103,6 +104,11 @@ int main(int argc, char *argv[])
         emulator::EmulatedDevice::instance().set_model(&console);
     if (environment_int("KORVEL_EMULATOR_ABSENT", 0) != 0)
         emulator::EmulatedDevice::instance().set_present(false);
+    const QString refuse = qEnvironmentVariable("KORVEL_EMULATOR_REFUSE");
+    if (refuse == QLatin1String("permission"))
+        emulator::EmulatedDevice::instance().set_refusal(emulator::EmulatedDevice::Refusal::not_permitted);
+    else if (refuse == QLatin1String("busy"))
+        emulator::EmulatedDevice::instance().set_refusal(emulator::EmulatedDevice::Refusal::busy);
     const bool panel = !bench && environment_int("KORVEL_EMULATOR_PANEL", 1) != 0;
 
     return run_korvel_control(argc, argv, AppIdentity::emulated(), [&console, &bench, panel](MainWindow &window) {

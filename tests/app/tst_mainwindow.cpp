@@ -1,9 +1,11 @@
 #include "app/autostart.h"
 #include "app/mainwindow.h"
+#include "app/traytitle.h"
 #include "console/ckorvel.h"
 #include "emulator/emulateddevice.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
+#include "usb/usbids.h"
 #include "websocket/cwebsocketinterface.h"
 
 #include "ui_mainwindow.h"
@@ -17,6 +19,8 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QHostAddress>
+#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
@@ -29,9 +33,11 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QUdpSocket>
 
 #include <memory>
 #include <type_traits>
@@ -509,12 +515,47 @@ private slots:
         QStringList entries;
         for (QAction *action : menu->actions())
             entries << action->text();
-        QCOMPARE(entries, (QStringList{"Quit", "Settings", "Start at login", "Network access", "MQTT…"}));
-        QCOMPARE(menu->actions().at(2), window->start_at_login_action());
-        QVERIFY(menu->actions().at(2)->isCheckable());
-        QVERIFY(!menu->actions().at(2)->isChecked()); // off by default
+        QCOMPARE(entries, (QStringList{"Quit", "Settings", "", "Start at login", "Network access", "MQTT…"}));
+        QVERIFY(menu->actions().at(2)->isSeparator());
+        QCOMPARE(menu->actions().at(3), window->start_at_login_action());
+        QVERIFY(menu->actions().at(3)->isCheckable());
+        QVERIFY(!menu->actions().at(3)->isChecked()); // off by default
+        // Their shortcuts work only in the settings window, so no menu shows them.
+        for (QAction *action : menu->actions()) {
+            if (!action->shortcut().isEmpty())
+                QVERIFY2(!action->isShortcutVisibleInContextMenu(), qPrintable(action->text()));
+        }
         QVERIFY(!menu->actions().at(0)->isCheckable());
         QVERIFY(!menu->actions().at(1)->isCheckable());
+    }
+
+    // The manual page names every entry of both menus, every shortcut, the files the window writes and every
+    // interface, as the running window has them.
+    void manualPage()
+    {
+        QFile file(QStringLiteral(KORVEL_MANUAL_PAGE));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString page = QString::fromUtf8(file.readAll());
+        QStringList required;
+        for (QAction *action : window->tray_menu()->actions() + window->actions()) {
+            if (action->isSeparator())
+                continue;
+            QString text = action->text();
+            text.remove(QChar(0x2026));
+            required << QStringLiteral("\n.B ") + text + QLatin1Char('\n');
+            if (!action->shortcut().isEmpty())
+                required << QStringLiteral("\n.B ") + action->shortcut().toString(QKeySequence::PortableText) +
+                                QLatin1Char('\n');
+        }
+        required << QStringLiteral("~/.config/") + QCoreApplication::organizationName() + QLatin1Char('/') +
+                        QFileInfo(QSettings().fileName()).fileName();
+        required << QStringLiteral("autostart/") +
+                        QFileInfo(Autostart(QStringLiteral("korvel-control.desktop")).path()).fileName();
+        QVERIFY(window->websocket_interface() && window->udp_interface() && window->mqtt_service());
+        for (const char *interface : {"WebSocket", "UDP", "MQTT"})
+            required << QStringLiteral("\n.B ") + QLatin1String(interface) + QLatin1Char('\n');
+        for (const QString &text : required)
+            QVERIFY2(page.contains(text), qPrintable(QStringLiteral("not in the manual page: ") + text.trimmed()));
     }
 
     void startAtLogin_data()
@@ -607,6 +648,64 @@ private slots:
         QVERIFY(window->isVisible());
     }
 
+    void trayClickShowsTheWindow_data()
+    {
+        QTest::addColumn<int>("reason");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("left click") << int(QSystemTrayIcon::Trigger) << true;
+        QTest::newRow("double click") << int(QSystemTrayIcon::DoubleClick) << true;
+        QTest::newRow("middle click") << int(QSystemTrayIcon::MiddleClick) << false;
+        QTest::newRow("menu") << int(QSystemTrayIcon::Context) << false;
+    }
+
+    void trayClickShowsTheWindow()
+    {
+        QFETCH(int, reason);
+        QFETCH(bool, shown);
+        emit window->tray_icon()->activated(static_cast<QSystemTrayIcon::ActivationReason>(reason));
+        QCOMPARE(window->isVisible(), shown);
+    }
+
+    // Without a tray the window's context menu is the only way to them; every window carries the icon.
+    void windowMenuAndIcon()
+    {
+        QStringList entries;
+        for (QAction *action : window->actions())
+            entries << action->text();
+        QCOMPARE(entries, (QStringList{"Quit", "Start at login", "Network access", "MQTT…"}));
+        QCOMPARE(window->actions().at(1), window->start_at_login_action());
+        QCOMPARE(window->contextMenuPolicy(), Qt::ActionsContextMenu);
+        QCOMPARE(icon_image(window->windowIcon()), resource_image(":/resources/png/icon_gray.png"));
+        QCOMPARE(icon_image(QApplication::windowIcon()), resource_image(":/resources/png/icon_gray.png"));
+    }
+
+    // The emulated application names itself in every title and marks its tray icon.
+    void emulatedIsToldApart()
+    {
+        const auto restore =
+            qScopeGuard([] { QCoreApplication::setApplicationName(QStringLiteral("Korvel Control")); });
+        // The other application holds the default ports (or this test does, where the window above does not).
+        QTcpServer websocket_holder;
+        websocket_holder.listen(QHostAddress::AnyIPv4, 19552);
+        QUdpSocket udp_holder;
+        udp_holder.bind(QHostAddress::AnyIPv4, 19551, QAbstractSocket::DontShareAddress);
+        MainWindow emulated(AppIdentity::emulated());
+        QCOMPARE(emulated.windowTitle(), QStringLiteral("Korvel Control v1.1.1 (emulated console)"));
+        // The shared ports are said in the window, not only in a passing tray message.
+        const QString ports =
+            QStringLiteral("WebSocket server: port 19552 is in use\nUDP bridge: port 19551 is in use");
+        QVERIFY(emulated.problem_label());
+        QCOMPARE(emulated.problem_label()->text(), ports);
+        QCOMPARE(emulated.tray_icon()->toolTip(), "Korvel Control (emulated console)\n" + ports);
+        QCOMPARE(korvel::app::tray_title(emulated.tray_icon()), QStringLiteral("Korvel Control (emulated console)"));
+        QVERIFY(icon_image(emulated.tray_icon()->icon()) != resource_image(":/resources/png/icon_gray.png"));
+        QCOMPARE(korvel::app::tray_title(window->tray_icon()), QStringLiteral("Korvel Control"));
+        // The mark stays when the link opens.
+        QCOMPARE(emulated.device_link()->start(), 0);
+        QVERIFY(icon_image(emulated.tray_icon()->icon()) != resource_image(":/resources/png/icon_green.png"));
+        QVERIFY(icon_image(emulated.tray_icon()->icon()) != icon_image(emulated.windowIcon()));
+    }
+
     void statusAtStart()
     {
         QCOMPARE(label("label_status_connection")->text(), QStringLiteral("stopped"));
@@ -638,7 +737,7 @@ private slots:
 
         window->on_RX();
         window->on_RX();
-        QCOMPARE(label("rx")->text(), QStringLiteral("2"));
+        QTRY_COMPARE(label("rx")->text(), QStringLiteral("2"));
         QCOMPARE(label("tx")->text(), QStringLiteral("38"));
 
         if (closed_by == "button") {
@@ -665,6 +764,75 @@ private slots:
         QCOMPARE(label("rx")->text(), QStringLiteral("0"));
     }
 
+    // Why the console is not open, in the window (a line that is there only then), the tray's tooltip and the
+    // log, once for each change however often auto-connect tries again.
+    void linkProblemIsSaid_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<int>("refusal");
+        QTest::addColumn<QString>("text");
+        const QString id = QStringLiteral("%1:%2")
+                               .arg(korvel::usb::vendor_id, 4, 16, QLatin1Char('0'))
+                               .arg(korvel::usb::product_id, 4, 16, QLatin1Char('0'));
+        QTest::newRow("absent") << false << int(EmulatedDevice::Refusal::none)
+                                << "No console found: no USB device with the id " + id + " is plugged in.";
+        QTest::newRow("not permitted")
+            << true << int(EmulatedDevice::Refusal::not_permitted)
+            << "The console (USB id " + id +
+                   ") is there, but this user may not open it. Install the package's udev rule "
+                   "70-korvel-control.rules and plug the console in again; for a build with other USB ids, see "
+                   "\"The console's USB ids\" in the README.";
+        QTest::newRow("busy") << true << int(EmulatedDevice::Refusal::busy)
+                              << "The console (USB id " + id +
+                                     ") is there, but it cannot be opened; another program may hold it: Failed to "
+                                     "open a device with path '/dev/hidraw-emulated': Device or resource busy";
+    }
+
+    void linkProblemIsSaid()
+    {
+        QFETCH(bool, present);
+        QFETCH(int, refusal);
+        QFETCH(QString, text);
+        static QStringList usb_log;
+        usb_log.clear();
+        const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &message) {
+                if (message.startsWith(QStringLiteral("USB:")))
+                    usb_log << message;
+            });
+        const auto restore = qScopeGuard([previous] { qInstallMessageHandler(previous); });
+
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QCOMPARE(window->problem_label(), nullptr);
+        QCOMPARE(window->size(), QSize(412, 340));
+
+        dev().set_present(present);
+        dev().set_refusal(static_cast<EmulatedDevice::Refusal>(refusal));
+        window->device_link()->set_auto_connect(true);
+        widget<QPushButton>("START")->click();
+        QVERIFY(window->problem_label());
+        QCOMPARE(window->problem_label()->text(), text);
+        QVERIFY(window->problem_label()->isVisible());
+        QCOMPARE(window->tray_icon()->toolTip(), "Korvel Control\n" + text);
+        QCOMPARE(label("label_status_connection")->text(), QStringLiteral("stopped"));
+        // The form keeps its size; the window grows by the line, wide enough to read it whole.
+        QCOMPARE(window->centralWidget()->size(), QSize(412, 340));
+        QVERIFY(window->height() > 340);
+        QVERIFY(window->problem_label()->height() >=
+                window->problem_label()->heightForWidth(window->problem_label()->width()));
+        QTRY_VERIFY(dev().failed_open_count() >= 3);
+        QCOMPARE(usb_log, QStringList{"USB: " + text});
+
+        dev().set_present(true);
+        dev().set_refusal(EmulatedDevice::Refusal::none);
+        QTRY_VERIFY(window->device_link()->is_connected());
+        QVERIFY(!window->problem_label()->isVisible());
+        QCOMPARE(window->tray_icon()->toolTip(), QStringLiteral("Korvel Control"));
+        QCOMPARE(window->size(), QSize(412, 340));
+        QCOMPARE(usb_log, (QStringList{"USB: " + text, "USB: the console is open"}));
+    }
+
     void startUpRequestsAreCountedBeforeTheWindowHearsOfTheOpen()
     {
         QString tx_at_connected;
@@ -689,7 +857,7 @@ private slots:
         QCOMPARE(window->device_link()->start(), 0);
         QCOMPARE(window->tx_count(), quint64(38));
         QCOMPARE(window->device_link()->write(QByteArray::fromHex("0a")), -1);
-        QCOMPARE(label("tx")->text(), QStringLiteral("39"));
+        QTRY_COMPARE(label("tx")->text(), QStringLiteral("39"));
     }
 
     void readReportsAreCounted()
@@ -710,10 +878,30 @@ private slots:
         for (int i = 0; i < n; ++i)
             emit window->device_link()->RX();
         QCOMPARE(window->rx_count(), quint64(n));
-        QCOMPARE(label("rx")->text(), QStringLiteral("70000"));
+        QTRY_COMPARE(label("rx")->text(), QStringLiteral("70000"));
         for (int i = 0; i < 1234; ++i)
             window->on_TX();
-        QCOMPARE(label("tx")->text(), QStringLiteral("1234"));
+        QTRY_COMPARE(label("tx")->text(), QStringLiteral("1234"));
+    }
+
+    // A burst of reports is not shown report by report: the labels catch up once, with the exact counts.
+    void countersRepaintAfterABurst()
+    {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QCOMPARE(window->device_link()->start(), 0);
+        for (int i = 0; i < 1000; ++i)
+            emit window->device_link()->RX();
+        window->on_TX();
+        QCOMPARE(label("rx")->text(), QStringLiteral("0"));
+        QCOMPARE(label("tx")->text(), QStringLiteral("38"));
+        QTRY_COMPARE(label("rx")->text(), QStringLiteral("1000"));
+        QCOMPARE(label("tx")->text(), QStringLiteral("39"));
+        // Closing the link shows the reset at once, and no late repaint brings the old counts back.
+        emit window->device_link()->RX();
+        QCOMPARE(window->device_link()->stop(), 0);
+        QCOMPARE(label("rx")->text(), QStringLiteral("0"));
+        QCOMPARE(label("tx")->text(), QStringLiteral("0"));
     }
 
     void clientCounts_data()

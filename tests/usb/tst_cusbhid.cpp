@@ -1,5 +1,6 @@
 #include "emulator/emulateddevice.h"
 #include "usb/cusbhid.h"
+#include "usb/openproblem.h"
 #include "usb/usbids.h"
 
 #include <QSignalSpy>
@@ -529,6 +530,95 @@ private slots:
         delete link;
         QCOMPARE(disconnected.count(), 0);
         QCOMPARE(dev().exit_count(), 0);
+    }
+
+    // Each reason an open fails, through the library's own calls (hid_open, hid_error, hid_enumerate): told once
+    // however often auto-connect retries, and cleared by the open that succeeds.
+    void openProblems_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<int>("refusal");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<QString>("detail");
+        using Refusal = EmulatedDevice::Refusal;
+        using Kind = OpenProblem::Kind;
+        QTest::newRow("absent") << false << int(Refusal::none) << int(Kind::absent)
+                                << "Device with requested VID/PID/(SerialNumber) not found";
+        QTest::newRow("not permitted") << true << int(Refusal::not_permitted) << int(Kind::not_permitted)
+                                       << "Failed to open a device with path '/dev/hidraw-emulated': Permission denied";
+        QTest::newRow("busy") << true << int(Refusal::busy) << int(Kind::failing)
+                              << "Failed to open a device with path '/dev/hidraw-emulated': Device or resource busy";
+    }
+
+    void openProblems()
+    {
+        QFETCH(bool, present);
+        QFETCH(int, refusal);
+        QFETCH(int, kind);
+        QFETCH(QString, detail);
+
+        CUSBHID link(nullptr, vid, pid);
+        QCOMPARE(link.open_problem()->current().kind, OpenProblem::Kind::none);
+        QList<OpenProblem> told;
+        connect(link.open_problem(), &OpenProblemReport::changed, this,
+                [&told](const OpenProblem &problem) { told << problem; });
+        dev().set_present(present);
+        dev().set_refusal(static_cast<EmulatedDevice::Refusal>(refusal));
+        QSignalSpy connected(&link, &CUSBHID::connected);
+
+        link.set_auto_connect(true);
+        QCOMPARE(link.start(), -1);
+        QTRY_VERIFY(dev().failed_open_count() >= 3);
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(int(told.at(0).kind), kind);
+        QCOMPARE(told.at(0).detail, detail);
+        QCOMPARE(link.open_problem()->current(), told.at(0));
+        QCOMPARE(connected.count(), 0);
+
+        // Plugged in, or allowed, or let go by the other program: the next retry opens it.
+        dev().set_present(true);
+        dev().set_refusal(EmulatedDevice::Refusal::none);
+        QTRY_COMPARE(connected.count(), 1);
+        QCOMPARE(told.size(), 2);
+        QCOMPARE(told.at(1).kind, OpenProblem::Kind::none);
+        QVERIFY(told.at(1).detail.isEmpty());
+    }
+
+    // What the system library says on a real machine, classified without a device.
+    void classify_data()
+    {
+        QTest::addColumn<bool>("listed");
+        QTest::addColumn<bool>("node_refused");
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("kind");
+        using Kind = OpenProblem::Kind;
+        QTest::newRow("nothing with the ids")
+            << false << false << "No HID devices with requested VID/PID found" << int(Kind::absent);
+        QTest::newRow("hidraw node not ours")
+            << true << false << "Failed to open a device with path '/dev/hidraw3': Permission denied"
+            << int(Kind::not_permitted);
+        QTest::newRow("operation not permitted")
+            << true << false << "Failed to open a device with path '/dev/hidraw3': Operation not permitted"
+            << int(Kind::not_permitted);
+        QTest::newRow("node refused, other words") << true << true << "hid_open failed" << int(Kind::not_permitted);
+        QTest::newRow("busy") << true << false
+                              << "Failed to open a device with path '/dev/hidraw3': Device or resource busy"
+                              << int(Kind::failing);
+        QTest::newRow("gone between the calls") << false << false
+                                                << "Failed to open a device with path '/dev/hidraw3': "
+                                                   "No such file or directory"
+                                                << int(Kind::absent);
+    }
+
+    void classify()
+    {
+        QFETCH(bool, listed);
+        QFETCH(bool, node_refused);
+        QFETCH(QString, error);
+        QFETCH(int, kind);
+        const OpenProblem problem = OpenProblem::classify(listed, node_refused, error);
+        QCOMPARE(int(problem.kind), kind);
+        QCOMPARE(problem.detail, error);
     }
 
     void signalOrderOfTheMetaObject()
