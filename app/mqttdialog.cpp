@@ -162,6 +162,8 @@ void MqttDialog::show_keyring_note()
         in_store ? tr("No keyring available: the password is kept in the settings file, readable by you only.")
                  : QString());
     keyring_note->setVisible(in_store);
+    // The note may come after the dialog is shown (the keyring answers later): grow to fit it, never shrink.
+    resize(size().expandedTo(sizeHint()));
 }
 
 std::optional<MqttConfig> MqttDialog::chosen()

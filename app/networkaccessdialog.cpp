@@ -1,6 +1,8 @@
 // The "Network access" dialog, built in code so the settings window's form stays as it is.
 #include "app/networkaccessdialog.h"
 
+#include "app/dialogfit.h"
+
 #include "websocket/authentication.h"
 #include "websocket/cwebsocketinterface.h"
 
@@ -104,6 +106,7 @@ NetworkAccessDialog::NetworkAccessDialog(CWebSocketInterface *websocket, QWidget
     connect(buttons, &QDialogButtonBox::accepted, this, &NetworkAccessDialog::take_choices);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    fit_group_titles(this);
 }
 
 void NetworkAccessDialog::allow_selected_origins()

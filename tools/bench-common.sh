@@ -3,12 +3,15 @@
 # korvel-control-emulated offscreen with a settings store of its own, on free ports, with auto-connect on.
 
 bench_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-bench_build="$bench_root/build-bench"
+# BENCH_BUILD_DIR: an existing tree configured with -DKORVEL_BUILD_BENCHMARKS=ON, used as it is configured.
+bench_build=${BENCH_BUILD_DIR:-$bench_root/build-bench}
 
 # Configures and builds the application and the load tools (RelWithDebInfo, as shipped).
 bench_build_targets() {
-    cmake -S "$bench_root" -B "$bench_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVEL_BUILD_BENCHMARKS=ON \
-        -DKORVEL_BUILD_TESTS=OFF -DKORVEL_BUILD_HARDWARE=OFF >/dev/null
+    if [ -z "${BENCH_BUILD_DIR:-}" ]; then
+        cmake -S "$bench_root" -B "$bench_build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVEL_BUILD_BENCHMARKS=ON \
+            -DKORVEL_BUILD_TESTS=OFF -DKORVEL_BUILD_HARDWARE=OFF >/dev/null
+    fi
     cmake --build "$bench_build" -j 2 --target "$@" >/dev/null
 }
 

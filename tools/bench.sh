@@ -10,6 +10,8 @@
 #                               every client at a metering interval of MS (default 50) against every report: callgrind
 #                               per report, then e2e alternately at 0 and MS, RUNS times (default 3)
 #   tools/bench.sh idle         CPU with the link open and no traffic; with auto-connect and no console
+#   tools/bench.sh window [SECS] [RUNS]
+#                               the e2e load with one client, the settings window hidden and shown, alternately
 #   tools/bench.sh commands     WebSocket command to hid_write, idle and under the 100-client load
 #   tools/bench.sh mqtt         instructions per report of the MQTT bridge (callgrind): 1000 metering reports/s
 #                               and a state change every 10 ms, meters at 20/s and at every report
@@ -144,6 +146,22 @@ interval() {
     return $status
 }
 
+# The same load with the window hidden (in the tray) and shown (a desktop without a tray), alternately.
+window() {
+    local seconds=${1:-20} runs=${2:-3}
+    bench_build_targets korvel-control-emulated korvel-wsload
+    machine
+    local status=0
+    for _ in $(seq "$runs"); do
+        printf "window=hidden "
+        KORVEL_BENCH_WINDOW=0 e2e_case 1 "$seconds" || status=1
+        printf "window=shown "
+        KORVEL_BENCH_WINDOW=1 e2e_case 1 "$seconds" || status=1
+    done
+    machine
+    return $status
+}
+
 # idle_case LABEL SECONDS: CPU of an application started with the caller's environment, after 3 s.
 idle_case() {
     local label=$1 seconds=$2 work
@@ -232,6 +250,7 @@ callgrind) callgrind ;;
 e2e) e2e "${2:-30}" ;;
 idle) idle "${2:-30}" ;;
 interval) interval "${2:-20}" "${3:-50}" "${4:-3}" ;;
+window) window "${2:-20}" "${3:-3}" ;;
 commands) commands ;;
 mqtt) mqtt ;;
 all)
@@ -245,7 +264,7 @@ all)
     machine
     ;;
 *)
-    sed -n '2,17p' "$0"
+    sed -n '2,19p' "$0"
     exit 2
     ;;
 esac

@@ -20,7 +20,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHostAddress>
-#include <QHostAddress>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLoggingCategory>
