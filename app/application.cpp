@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include "app/descriptorlimit.h"
 #include "app/mainwindow.h"
 #include "app/singleinstance.h"
 
@@ -15,6 +16,7 @@ int run_korvel_control(int argc, char *argv[], const AppIdentity &identity,
     QCoreApplication::setAttribute(static_cast<Qt::ApplicationAttribute>(20), true);
 
     QApplication app(argc, argv);
+    korvel::app::raise_descriptor_limit();
 
     // Before the window: a second copy must not open the console or the ports.
     SingleInstance instance(identity.instance);

@@ -5,6 +5,7 @@
 
 #include "app/portmonitor.h"
 #include "app/portvalidator.h"
+#include "app/privatestore.h"
 #include "net/defaultports.h"
 #include "udp/cudpinterface.h"
 #include "usb/cusbhid.h"
@@ -151,7 +152,7 @@ void MainWindow::writeSettings()
     settings.setValue(key_ws_default_port, ui->checkBox_use_defaults_ws->isChecked());
     for_each_port(Interface::websocket, write_port);
     // On disk now: a logout, a kill or a power cut right after a change keeps it.
-    settings.sync();
+    korvel::app::restrict_store(settings);
     if (settings.status() != QSettings::NoError)
         qWarning().noquote() << "Cannot write the settings to" << settings.fileName();
 }

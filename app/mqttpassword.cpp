@@ -2,6 +2,7 @@
 #include "app/mqttpassword.h"
 
 #include "app/mqttconfig.h"
+#include "app/privatestore.h"
 
 #include <QDebug>
 #include <QDir>
@@ -14,28 +15,6 @@
 namespace korvel::app {
 
 const QString MqttPassword::keyring_key = mqtt_password_key;
-
-namespace {
-
-constexpr QFile::Permissions user_only = QFile::ReadOwner | QFile::WriteOwner;
-
-// Keeps the store's file readable by its user only; QSettings rewrites the file through a copy that keeps
-// the permissions of the file it replaces.
-bool restrict_store(QSettings &settings)
-{
-    settings.sync();
-    const QString name = settings.fileName();
-    if (!QFile::exists(name)) {
-        // Created private, not made private after the fact.
-        QDir().mkpath(QFileInfo(name).absolutePath());
-        QFile file(name);
-        if (!file.open(QIODevice::WriteOnly, user_only))
-            return false;
-    }
-    return QFile::setPermissions(name, user_only);
-}
-
-} // namespace
 
 MqttPassword::MqttPassword(const QString &service, QObject *parent)
     : QObject(parent)

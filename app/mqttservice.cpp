@@ -3,6 +3,7 @@
 
 #include "app/mqttdialog.h"
 #include "app/mqttpassword.h"
+#include "app/privatestore.h"
 #include "app/traytitle.h"
 #include "mqtt/mqttbridge.h"
 
@@ -81,7 +82,7 @@ void MqttService::apply(const MqttConfig &config, const std::optional<QString> &
     current = config;
     QSettings settings;
     current.save(settings);
-    settings.sync();
+    restrict_store(settings);
     if (settings.status() != QSettings::NoError)
         qWarning().noquote() << "Cannot write the settings to" << settings.fileName();
     if (new_password) {

@@ -2,16 +2,19 @@
 #include "app/networkaccess.h"
 
 #include "app/networkaccessdialog.h"
+#include "app/privatestore.h"
 #include "app/traytitle.h"
 #include "udp/cudpinterface.h"
 #include "websocket/cwebsocketinterface.h"
 
 #include <QAction>
 #include <QDebug>
+#include <QFile>
 #include <QMenu>
 #include <QNetworkInterface>
 #include <QSettings>
 #include <QSystemTrayIcon>
+#include <QUrl>
 #include <QWidget>
 
 namespace korvel::app {
@@ -22,6 +25,8 @@ const QString key_allowed_origins = QStringLiteral("ws_allowed_origins");
 const QString key_password_secret = QStringLiteral("ws_password_secret");
 const QString key_password_salt = QStringLiteral("ws_password_salt");
 const QString key_allowed_udp_senders = QStringLiteral("udp_allowed_senders");
+const QString key_max_connections = QStringLiteral("ws_max_connections");
+const QString key_max_connections_per_address = QStringLiteral("ws_max_connections_per_address");
 constexpr int warning_ms = 30000;
 } // namespace
 
@@ -33,6 +38,13 @@ NetworkAccess NetworkAccess::load(const QSettings &settings)
     access.password_secret = settings.value(key_password_secret).toByteArray();
     access.password_salt = settings.value(key_password_salt).toByteArray();
     access.allowed_udp_senders = settings.value(key_allowed_udp_senders).toStringList();
+    // A number below 1 (or no number) would leave the server without a bound: the default instead.
+    const auto bound = [&](const QString &key, int fallback) {
+        const int stored = settings.value(key, fallback).toInt();
+        return stored > 0 ? stored : fallback;
+    };
+    access.max_connections = bound(key_max_connections, access.max_connections);
+    access.max_connections_per_address = bound(key_max_connections_per_address, access.max_connections_per_address);
     return access;
 }
 
@@ -43,6 +55,8 @@ void NetworkAccess::save(QSettings &settings) const
     settings.setValue(key_password_secret, password_secret);
     settings.setValue(key_password_salt, password_salt);
     settings.setValue(key_allowed_udp_senders, allowed_udp_senders);
+    settings.setValue(key_max_connections, max_connections);
+    settings.setValue(key_max_connections_per_address, max_connections_per_address);
 }
 
 QHostAddress listen_address_for(const QString &stored, const QList<QHostAddress> &machine, QString *warning)
@@ -86,6 +100,43 @@ QList<QPair<QHostAddress, int>> parse_senders(const QStringList &texts, QStringL
     return senders;
 }
 
+QString origin_problem(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.scheme().isEmpty() || url.host().isEmpty())
+        return QObject::tr("not a web origin (scheme://host or scheme://host:port)");
+    if (!url.path().isEmpty() || url.hasQuery() || url.hasFragment() || !url.userInfo().isEmpty())
+        return QObject::tr("an origin has no path, query or user name");
+    return QString();
+}
+
+QStringList invalid_origins(const QStringList &origins)
+{
+    QStringList invalid;
+    for (const QString &origin : origins) {
+        if (!origin_problem(origin.trimmed()).isEmpty())
+            invalid.append(origin);
+    }
+    return invalid;
+}
+
+QString list_warnings(const NetworkAccess &access)
+{
+    // An invalid entry never matches, so a list of nothing but invalid entries lets nobody in: said, since
+    // whoever stored it meant to let someone in.
+    QStringList warnings;
+    QStringList invalid;
+    if (!access.allowed_udp_senders.isEmpty() && parse_senders(access.allowed_udp_senders, &invalid).isEmpty())
+        warnings.append(QObject::tr("None of the allowed UDP senders is a valid address or subnet (%1): the UDP "
+                                    "bridge accepts no sender.")
+                            .arg(invalid.join(QStringLiteral(", "))));
+    const QStringList bad_origins = invalid_origins(access.allowed_origins);
+    if (!access.allowed_origins.isEmpty() && bad_origins.size() == access.allowed_origins.size())
+        warnings.append(QObject::tr("None of the allowed web origins is valid (%1): no web page can connect.")
+                            .arg(bad_origins.join(QStringLiteral(", "))));
+    return warnings.join(QLatin1Char('\n'));
+}
+
 QString apply(const NetworkAccess &access, CWebSocketInterface *websocket, CUDPInterface *udp)
 {
     QString warning;
@@ -95,8 +146,15 @@ QString apply(const NetworkAccess &access, CWebSocketInterface *websocket, CUDPI
         websocket->setListenAddress(address);
     websocket->setAllowedOrigins(access.allowed_origins);
     websocket->setPasswordSecret(access.password_secret, access.password_salt);
+    websocket->set_connection_limits(access.max_connections, access.max_connections_per_address);
     udp->setListenAddress(address);
-    udp->setAllowedSenders(parse_senders(access.allowed_udp_senders, nullptr));
+    const auto senders = parse_senders(access.allowed_udp_senders, nullptr);
+    if (senders.isEmpty() && !access.allowed_udp_senders.isEmpty())
+        udp->refuseAllSenders();
+    else
+        udp->setAllowedSenders(senders);
+    if (const QString lists = list_warnings(access); !lists.isEmpty())
+        warning = warning.isEmpty() ? lists : warning + QLatin1Char('\n') + lists;
     if (!warning.isEmpty())
         qWarning().noquote() << warning;
     return warning;
@@ -105,6 +163,12 @@ QString apply(const NetworkAccess &access, CWebSocketInterface *websocket, CUDPI
 void install_network_access(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CWebSocketInterface *websocket,
                             CUDPInterface *udp)
 {
+    {
+        // A store written before it was kept private may still be readable by others.
+        QSettings settings;
+        if (QFile::exists(settings.fileName()))
+            restrict_store(settings);
+    }
     const QString warning = apply(NetworkAccess::load(QSettings()), websocket, udp);
     if (!warning.isEmpty() && tray)
         tray->showMessage(tray_title(tray), warning, QSystemTrayIcon::Warning, warning_ms);
@@ -118,6 +182,7 @@ void install_network_access(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *
             return;
         QSettings settings;
         dialog.access().save(settings);
+        restrict_store(settings);
         // The dialog offers only addresses the machine has, so there is nothing to warn of here.
         apply(dialog.access(), websocket, udp);
     });

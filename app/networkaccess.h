@@ -28,6 +28,9 @@ struct NetworkAccess {
     QByteArray password_salt;
     // Addresses or subnets in CIDR form ("192.168.10.0/24").
     QStringList allowed_udp_senders;
+    // Bounds on the WebSocket connections, in all and per remote address.
+    int max_connections = 512;
+    int max_connections_per_address = 32;
 
     static NetworkAccess load(const QSettings &settings);
     void save(QSettings &settings) const;
@@ -41,6 +44,13 @@ QHostAddress listen_address_for(const QString &stored, const QList<QHostAddress>
 QList<QHostAddress> machine_addresses();
 // Addresses and subnets; a text that is neither is left out and listed in invalid.
 QList<QPair<QHostAddress, int>> parse_senders(const QStringList &texts, QStringList *invalid);
+// Why a text is no web origin as browsers send it (scheme://host, an optional :port, nothing after it); empty
+// for a valid one.
+QString origin_problem(const QString &text);
+// The entries of a list that are invalid, by the reading of each list.
+QStringList invalid_origins(const QStringList &origins);
+// What to say about stored lists that allow nobody because none of their entries is valid; empty when none.
+QString list_warnings(const NetworkAccess &access);
 
 // Applies the stored access settings to the server and the bridge. Returns a warning to show, or nothing.
 QString apply(const NetworkAccess &access, CWebSocketInterface *websocket, CUDPInterface *udp);

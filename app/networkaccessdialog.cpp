@@ -67,12 +67,21 @@ NetworkAccessDialog::NetworkAccessDialog(CWebSocketInterface *websocket, QWidget
     auto *web_layout = new QVBoxLayout(web);
     origins = new QPlainTextEdit(stored.allowed_origins.join(QLatin1Char('\n')), web);
     web_layout->addWidget(origins);
+    origins_problem = new QLabel(web);
+    origins_problem->setWordWrap(true);
+    origins_problem->setStyleSheet(QStringLiteral("color: #b00000"));
+    origins_problem->setVisible(false);
+    web_layout->addWidget(origins_problem);
     web_layout->addWidget(new QLabel(tr("Origins seen since start:"), web));
     seen = new QListWidget(web);
     seen->setSelectionMode(QAbstractItemView::ExtendedSelection);
     seen->addItems(websocket->seen_origins());
-    connect(websocket, &CWebSocketInterface::origin_seen, seen,
-            [this](const QString &origin) { seen->addItem(origin); });
+    connect(websocket, &CWebSocketInterface::origin_seen, seen, [this](const QString &origin) {
+        // As the server keeps them: the most recent ones.
+        if (seen->count() >= CWebSocketInterface::max_seen_origins)
+            delete seen->takeItem(0);
+        seen->addItem(origin);
+    });
     web_layout->addWidget(seen);
     auto *allow = new QPushButton(tr("Allow selected"), web);
     connect(allow, &QPushButton::clicked, this, &NetworkAccessDialog::allow_selected_origins);
@@ -97,10 +106,25 @@ NetworkAccessDialog::NetworkAccessDialog(CWebSocketInterface *websocket, QWidget
     udp_senders = new QPlainTextEdit(stored.allowed_udp_senders.join(QLatin1Char('\n')), udp);
     udp_layout->addWidget(udp_senders);
     udp_problem = new QLabel(udp);
+    udp_problem->setWordWrap(true);
     udp_problem->setStyleSheet(QStringLiteral("color: #b00000"));
     udp_problem->setVisible(false);
     udp_layout->addWidget(udp_problem);
     layout->addWidget(udp);
+
+    // Stored lists that allow nobody say so as soon as the dialog opens.
+    QStringList invalid;
+    if (!stored.allowed_udp_senders.isEmpty() && parse_senders(stored.allowed_udp_senders, &invalid).isEmpty()) {
+        udp_problem->setText(tr("No valid entry: no sender is accepted. Not an IPv4 address or subnet: %1")
+                                 .arg(invalid.join(QStringLiteral(", "))));
+        udp_problem->setVisible(true);
+    }
+    const QStringList bad_origins = invalid_origins(stored.allowed_origins);
+    if (!stored.allowed_origins.isEmpty() && bad_origins.size() == stored.allowed_origins.size()) {
+        origins_problem->setText(tr("No valid entry: no web page can connect. %1: %2")
+                                     .arg(bad_origins.join(QStringLiteral(", ")), origin_problem(bad_origins.first())));
+        origins_problem->setVisible(true);
+    }
 
     auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &NetworkAccessDialog::take_choices);
@@ -121,14 +145,17 @@ void NetworkAccessDialog::allow_selected_origins()
 
 void NetworkAccessDialog::take_choices()
 {
+    // A list that does not say what was meant would lock out more, or less, than intended.
     QStringList invalid;
     parse_senders(lines_of(udp_senders), &invalid);
-    if (!invalid.isEmpty()) {
-        // A sender list that does not say what was meant would lock out more, or less, than intended.
-        udp_problem->setText(tr("Not an IPv4 address or subnet: %1").arg(invalid.join(QStringLiteral(", "))));
-        udp_problem->setVisible(true);
+    udp_problem->setText(tr("Not an IPv4 address or subnet: %1").arg(invalid.join(QStringLiteral(", "))));
+    udp_problem->setVisible(!invalid.isEmpty());
+    const QStringList bad_origins = invalid_origins(lines_of(origins));
+    origins_problem->setText(
+        bad_origins.isEmpty() ? QString() : tr("%1: %2").arg(bad_origins.first(), origin_problem(bad_origins.first())));
+    origins_problem->setVisible(!bad_origins.isEmpty());
+    if (!invalid.isEmpty() || !bad_origins.isEmpty())
         return;
-    }
     chosen.listen_address = listen->currentData().toString();
     chosen.allowed_origins = lines_of(origins);
     chosen.allowed_udp_senders = lines_of(udp_senders);

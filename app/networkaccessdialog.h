@@ -34,6 +34,7 @@ private:
     QComboBox *listen = nullptr;
     QLabel *listen_warning = nullptr;
     QPlainTextEdit *origins = nullptr;
+    QLabel *origins_problem = nullptr;
     QListWidget *seen = nullptr;
     QLineEdit *password = nullptr;
     QCheckBox *no_password = nullptr;

@@ -60,6 +60,13 @@ void CUDPInterface::setListenAddress(const QHostAddress &address)
 void CUDPInterface::setAllowedSenders(const QList<QPair<QHostAddress, int>> &subnets)
 {
     allowed_senders = subnets;
+    refuse_all_senders = false;
+}
+
+void CUDPInterface::refuseAllSenders()
+{
+    allowed_senders.clear();
+    refuse_all_senders = true;
 }
 
 std::optional<QList<QPair<QHostAddress, int>>> CUDPInterface::parseSenderList(const QString &text, QString *error)
@@ -196,7 +203,7 @@ bool CUDPInterface::is_own_socket(const QHostAddress &address, quint16 port) con
 bool CUDPInterface::is_allowed(const QHostAddress &address) const
 {
     if (allowed_senders.isEmpty())
-        return true;
+        return !refuse_all_senders;
     for (const auto &subnet : allowed_senders) {
         if (address.isInSubnet(subnet))
             return true;

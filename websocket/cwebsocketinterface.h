@@ -4,9 +4,11 @@
 #include "console/reportid.h"
 #include "net/defaultports.h"
 #include "websocket/authentication.h"
+#include "websocket/connectionguard.h"
 #include "websocket/keepalive.h"
 #include "websocket/payload.h"
 
+#include <QAbstractSocket>
 #include <QByteArray>
 #include <QHostAddress>
 #include <QJsonObject>
@@ -77,8 +79,8 @@ public:
     QHostAddress listen_address() const { return listen_on; }
     // Web origins allowed to connect. Empty: any. Clients that send no Origin header are never refused.
     void setAllowedOrigins(const QStringList &origins);
-    // The Origin headers of the handshakes since start, each once, in the order first seen, up to
-    // max_seen_origins of them.
+    // The Origin headers of the handshakes since start, each once, in the order first seen: the most recent
+    // max_seen_origins of them (the first max_seen_origins are also logged).
     static constexpr int max_seen_origins = 64;
     QStringList seen_origins() const { return origins_seen; }
     // The stored secret (see websocket/authentication.h) and its salt; an empty secret: no password. Applies to
@@ -94,6 +96,14 @@ public:
     void set_keep_alive(const korvel::websocket::KeepAlive &times) { keep_alive = times; }
     // Unanswered challenges after which a connection is closed.
     static constexpr int max_failed_answers = 3;
+    // Bounds on the open connections, in all and per remote address (websocket/connectionguard.h); below 1: the
+    // default. Connections over either are closed at once, before their handshake is read.
+    void set_connection_limits(int max_connections, int max_per_address);
+    // How long a new TCP connection has to finish its WebSocket handshake.
+    void set_handshake_timeout(int ms) { handshake_timeout_ms = ms; }
+    static constexpr int default_handshake_timeout_ms = 5000;
+    // Before a connection has authenticated, no message it may send needs more; a larger one closes it.
+    static constexpr qint64 max_unauthenticated_message = 4 * 1024;
 
     // A subscription or query: answers the client's "data" with the reply's "data" (undefined: no reply), or
     // sets error to refuse it.
@@ -300,6 +310,14 @@ private:
     void drop_slow_client(QWebSocket *client);
     // Refuses a handshake whose Origin is not on a non-empty list of allowed origins.
     void check_origin(QWebSocketCorsAuthenticator *authenticator);
+    // The bounds and the back-off at the door (websocketinterface_limits.cpp). Whether the guard lets a freshly
+    // accepted connection in; one it refuses is closed and goes.
+    bool admit(QTcpSocket *tcp);
+    // The process ran out of descriptors (or the like): accepting pauses for a moment instead of spinning.
+    void on_accept_error(QAbstractSocket::SocketError error);
+    // A wrong or refused message before authenticating, counted against the client's address; an address
+    // that has failed too often loses the connection (true: closed).
+    bool count_failure(QWebSocket *client);
     // Sends a new connection its challenge, when a password is set.
     void challenge(korvel::websocket::Session &session);
     // A message of a connection that has not authenticated yet: its answer to the challenge, or refused.
@@ -346,11 +364,14 @@ private:
     QHostAddress listen_on{QHostAddress::AnyIPv4};
     QStringList allowed_origins;
     QStringList origins_seen;
+    int origins_logged = 0;
     QByteArray password_secret;
     QByteArray password_salt;
     ChallengeSource challenge_source = korvel::websocket::random_token;
     int authentication_timeout_ms = 10000;
     korvel::websocket::KeepAlive keep_alive;
+    korvel::websocket::ConnectionGuard guard;
+    int handshake_timeout_ms = default_handshake_timeout_ms;
     CKorvel *console;
     // Whether the console has answered the start-up requests since the link opened.
     StartupState *startup = nullptr;

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace korvel::websocket {
 
@@ -56,21 +57,55 @@ void Delivery::send(const QJsonObject &message, const QString &topic, QWebSocket
     };
 
     QVarLengthArray<QWebSocket *, 4> slow;
+    // Whether a recipient is behind: only then can the total be past its bound.
+    bool behind = false;
     if (target) {
         // Only clients with a session: one removed earlier is closing and awaits deletion.
         Session *session = find(target);
         if (session && !deliver(*session, outgoing()))
             slow.append(target);
+        behind = session && backlog(*session) >= backlog_threshold;
     } else {
         for (auto &[connection, session] : sessions) {
             if (!takes(session, topic))
                 continue;
             if (!deliver(session, outgoing()))
                 slow.append(connection);
+            behind = behind || backlog(session) >= backlog_threshold;
         }
     }
+    if (behind)
+        bound_total(slow);
     for (QWebSocket *connection : std::as_const(slow))
         emit too_slow(connection);
+}
+
+qint64 Delivery::backlog(const Session &session)
+{
+    return session.connection->bytesToWrite() + session.pending.size();
+}
+
+void Delivery::bound_total(QVarLengthArray<QWebSocket *, 4> &slow)
+{
+    // Only clients that are behind count.
+    qint64 total = 0;
+    std::vector<std::pair<qint64, QWebSocket *>> behind;
+    for (const auto &[connection, session] : sessions) {
+        const qint64 held = backlog(session);
+        if (held < backlog_threshold || slow.contains(connection))
+            continue;
+        total += held;
+        behind.emplace_back(held, connection);
+    }
+    if (total <= max_total_pending_output)
+        return;
+    std::sort(behind.begin(), behind.end(), [](const auto &a, const auto &b) { return a.first > b.first; });
+    for (const auto &[held, connection] : behind) {
+        if (total <= max_total_pending_output)
+            break;
+        slow.append(connection);
+        total -= held;
+    }
 }
 
 bool Delivery::takes(const Session &session, const QString &topic)

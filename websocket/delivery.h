@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVarLengthArray>
 
 #include <map>
 
@@ -25,6 +26,12 @@ public:
 
     // A client whose unsent output would exceed this is reported by too_slow(): it has stopped reading.
     static constexpr qint64 max_pending_output = 4 * 1024 * 1024;
+    // The same over every client together, so many slow clients cannot take the machine's memory: past it,
+    // the clients holding the most are reported by too_slow() first.
+    static constexpr qint64 max_total_pending_output = 64 * 1024 * 1024;
+    // Clients holding less than this are keeping up: not counted, and the total is not taken while every
+    // recipient of a message keeps up.
+    static constexpr qint64 backlog_threshold = 256 * 1024;
 
     Session &add(QWebSocket *connection, QTcpSocket *tcp);
     // Forgets a client, and whatever was pending for it.
@@ -58,6 +65,10 @@ private:
     // Writes what is pending for one client; flush_pending() does so for every client with frames pending.
     void flush(Session &session);
     void flush_pending();
+    // The unsent output of one client: in its socket and waiting for the end of the pass.
+    static qint64 backlog(const Session &session);
+    // Adds to slow the clients, most first, whose closing brings the total back under its bound.
+    void bound_total(QVarLengthArray<QWebSocket *, 4> &slow);
 
     // Ordered by connection, as clients are served in a stable order.
     std::map<QWebSocket *, Session> sessions;

@@ -1,6 +1,7 @@
 #include "websocket/jsonargs.h"
 
 #include "console/valuelists.h"
+#include "websocket/requestid.h"
 
 #include <cmath>
 #include <limits>
@@ -20,6 +21,8 @@ QString type_name(Expected expected)
         return QStringLiteral("Object");
     case Expected::StringOrObject:
         return QStringLiteral("String (static) or Object (blinking)");
+    case Expected::RequestId:
+        return QStringLiteral("String (at most %1 characters) or Number").arg(korvel::websocket::max_request_id_length);
     }
     return QString();
 }

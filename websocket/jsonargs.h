@@ -11,7 +11,7 @@
 namespace korvel::jsonargs {
 
 // The JSON type a value must have, as a refusal names it.
-enum class Expected { String, Bool, Number, Object, StringOrObject };
+enum class Expected { String, Bool, Number, Object, StringOrObject, RequestId };
 
 QString type_name(Expected expected);
 

@@ -61,6 +61,7 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
 
     listener = new QTcpServer(this);
     connect(listener, &QTcpServer::newConnection, this, &CWebSocketInterface::onTcpConnection);
+    connect(listener, &QTcpServer::acceptError, this, &CWebSocketInterface::on_accept_error);
     delivery = new Delivery(this);
     connect(delivery, &Delivery::too_slow, this, &CWebSocketInterface::drop_slow_client);
 }
@@ -162,6 +163,8 @@ void CWebSocketInterface::remove_client(QWebSocket *client)
 void CWebSocketInterface::onTcpConnection()
 {
     while (QTcpSocket *tcp = listener->nextPendingConnection()) {
+        if (!admit(tcp))
+            continue;
         // Notifications are small frames sent about once a millisecond; with Nagle's algorithm each would wait
         // for the client's acknowledgement of the one before (tens of milliseconds with delayed acknowledgements).
         tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
@@ -206,8 +209,11 @@ void CWebSocketInterface::onNewConnection()
     Session &session = delivery->add(client, tcp);
     connect(client, &QWebSocket::textMessageReceived, this, &CWebSocketInterface::processTextMessage);
     connect(client, &QWebSocket::disconnected, this, &CWebSocketInterface::socketDisconnected);
-    if (has_password())
+    if (has_password()) {
+        client->setMaxAllowedIncomingFrameSize(max_unauthenticated_message);
+        client->setMaxAllowedIncomingMessageSize(max_unauthenticated_message);
         challenge(session);
+    }
     emit connected_clients(client_count());
 }
 
@@ -217,10 +223,16 @@ void CWebSocketInterface::check_origin(QWebSocketCorsAuthenticator *authenticato
     const QString origin = authenticator->origin();
     if (origin.isEmpty())
         return;
-    // Bounded, so a client sending a new Origin with every handshake cannot grow the list or the log at will.
-    if (origins_seen.size() < max_seen_origins && !origins_seen.contains(origin)) {
+    // Bounded, so a client sending a new Origin with every handshake cannot grow the list or the log at will;
+    // the most recent are kept, so junk sent earlier never hides a real new panel.
+    if (!origins_seen.contains(origin)) {
         origins_seen.append(origin);
-        qDebug().noquote() << "WebSocket origin seen:" << origin;
+        if (origins_seen.size() > max_seen_origins)
+            origins_seen.removeFirst();
+        if (origins_logged < max_seen_origins) {
+            ++origins_logged;
+            qDebug().noquote() << "WebSocket origin seen:" << origin;
+        }
         emit origin_seen(origin);
     }
     if (!allowed_origins.isEmpty() && !allowed_origins.contains(origin, Qt::CaseInsensitive))
@@ -249,6 +261,7 @@ void CWebSocketInterface::authenticate(Session &session, const QString &message)
     const QJsonObject request = QJsonDocument::fromJson(message.toUtf8()).object();
     if (request.value(QLatin1String("msg")).toString() != QLatin1String("authenticate")) {
         send_error(session.connection, QStringLiteral("authentication required"));
+        count_failure(session.connection);
         return;
     }
     const QByteArray expected = korvel::websocket::expected_answer(password_secret, session.challenge);
@@ -256,10 +269,15 @@ void CWebSocketInterface::authenticate(Session &session, const QString &message)
     if (korvel::websocket::answers_match(given, expected)) {
         session.authenticated = true;
         session.challenge.clear();
+        guard.succeeded(session.connection->peerAddress());
+        session.connection->setMaxAllowedIncomingFrameSize(max_incoming_message);
+        session.connection->setMaxAllowedIncomingMessageSize(max_incoming_message);
         sendJSON(QJsonObject{{QStringLiteral("data"), true}, {QStringLiteral("msg"), QStringLiteral("authenticated")}},
                  QString(), session.connection);
         return;
     }
+    if (count_failure(session.connection))
+        return;
     if (++session.failed_answers >= max_failed_answers) {
         session.connection->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("authentication failed"));
         return;
@@ -311,6 +329,10 @@ void CWebSocketInterface::socketDisconnected()
 {
     auto *client = qobject_cast<QWebSocket *>(sender());
     qDebug().noquote() << "socketDisconnected:" << client;
+    // A message too big for a connection that has not authenticated counts as a wrong answer.
+    if (const Session *session = client ? session_of(client) : nullptr;
+        session && !session->authenticated && client->closeCode() == QWebSocketProtocol::CloseCodeTooMuchData)
+        guard.failed(client->peerAddress());
     if (client)
         remove_client(client);
     else

@@ -6,6 +6,7 @@
 #include "console/valuelists.h"
 #include "usb/cusbhid.h"
 #include "websocket/consolecommand.h"
+#include "websocket/requestid.h"
 #include "websocket/session.h"
 
 #include <QJsonArray>
@@ -79,6 +80,7 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
     if (!console->device_link()->is_connected()) {
         // Read only for its id: the refusal is the same whatever the text holds.
         request_id = id_of(QJsonDocument::fromJson(message.toUtf8()));
+        korvel::websocket::check_request_id(request_id, error);
         error = QStringLiteral("Device USB not connected!");
         return -1;
     }
@@ -90,6 +92,8 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
         return -1;
     }
     request_id = id_of(document);
+    if (!korvel::websocket::check_request_id(request_id, error))
+        return -1;
 
     // A top-level array counts as an empty object.
     const QJsonObject request = document.object();

@@ -307,10 +307,14 @@ void TestMqttBridge::answersGoToTheReplyTopic_data()
                                       << QByteArray(R"({"data":["metering"],"msg":"topics"})");
     QTest::newRow("error with id") << QByteArray(R"({"msg": "set_on", "data": {"mod9": "on"}, "id": "x1"})")
                                    << QByteArray(R"({"data":"invalid key: 'data.mod9'","id":"x1","msg":"error"})");
-    QTest::newRow("error with object id")
-        << QByteArray(R"({"id": {"n": [1, 2]}, "msg": "set_on", "data": {"mod3": 1}})")
+    QTest::newRow("error with string id")
+        << QByteArray(R"({"id": "n-12", "msg": "set_on", "data": {"mod3": 1}})")
         << QByteArray(
-               R"({"data":"invalid data type for key: 'data.mod3', expected: String","id":{"n":[1,2]},"msg":"error"})");
+               R"({"data":"invalid data type for key: 'data.mod3', expected: String","id":"n-12","msg":"error"})");
+    QTest::newRow("object id refused")
+        << QByteArray(R"({"id": {"n": [1, 2]}, "msg": "set_on", "data": {"mod3": "on"}})")
+        << QByteArray(
+               R"({"data":"invalid data type for key: 'id', expected: String (at most 256 characters) or Number","msg":"error"})");
     QTest::newRow("error without id") << QByteArray(R"({"msg": "set_non_stop", "data": "start"})")
                                       << QByteArray(
                                              R"({"data":"invalid data value 'start' for key: 'data'","msg":"error"})");

@@ -233,12 +233,6 @@ private slots:
         QTest::newRow("query, string") << api << R"("r-1")"
                                        << R"("r-1")"
                                        << "api_version" << version << false;
-        QTest::newRow("query, null") << api << "null"
-                                     << "null"
-                                     << "api_version" << version << false;
-        QTest::newRow("query, object") << api << R"({"n": 1})"
-                                       << "{\n        \"n\": 1\n    }"
-                                       << "api_version" << version << false;
         QTest::newRow("query, id before msg") << QStringLiteral(R"({"data": 0%1, "msg": "get_topics"})") << "2"
                                               << "2"
                                               << "topics" << metering_only << false;
@@ -288,8 +282,8 @@ private slots:
             {"interval null", R"(, "data": null)", R"("invalid data type for key: 'data', expected: Number")"},
         };
         for (const auto &row : refused_intervals) {
-            QTest::newRow(row.name) << interval.arg(QLatin1String(row.data) + QStringLiteral("%1")) << "[1]"
-                                    << "[\n        1\n    ]"
+            QTest::newRow(row.name) << interval.arg(QLatin1String(row.data) + QStringLiteral("%1")) << "1.5"
+                                    << "1.5"
                                     << "error" << row.error << false;
         }
         QTest::newRow("not connected") << api << "5"
@@ -331,6 +325,44 @@ private slots:
         // The next message without an id is answered without one.
         if (!unplugged)
             QCOMPARE(client.ask(QStringLiteral(R"({"msg": "get_topics"})")), envelope("topics", metering_only));
+    }
+
+    // Only a string of at most 256 characters or a number is echoed; any other id refuses its message with an
+    // error that carries none, so a client cannot make every reply as large as it likes.
+    void ids_that_cannot_be_echoed_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<bool>("echoed");
+        QTest::newRow("null") << "null" << false;
+        QTest::newRow("object") << R"({"n": 1})" << false;
+        QTest::newRow("array") << "[1]" << false;
+        QTest::newRow("bool") << "true" << false;
+        QTest::newRow("257 characters") << '"' + QString(257, 'x') + '"' << false;
+        QTest::newRow("256 characters") << '"' + QString(256, 'x') + '"' << true;
+        QTest::newRow("empty string") << R"("")" << true;
+        QTest::newRow("large number") << "1e300" << true;
+    }
+
+    void ids_that_cannot_be_echoed()
+    {
+        QFETCH(QString, id);
+        QFETCH(bool, echoed);
+        DispatcherRig rig;
+        QVERIFY(rig.open());
+        LoopbackClient client;
+        QVERIFY(client.connect_to(rig.websocket));
+        // A console command with such an id is refused the same way.
+        const QString on = QStringLiteral(R"({"msg": "set_on", "data": {"mod1": "on"}, "id": %1})").arg(id);
+        const QString reply = client.ask(QStringLiteral(R"({"msg": "get_api_version", "id": %1})").arg(id));
+        if (echoed) {
+            const QJsonObject answer = QJsonDocument::fromJson(reply.toUtf8()).object();
+            QCOMPARE(answer.value("msg").toString(), QStringLiteral("api_version"));
+            QCOMPARE(answer.value("id"), QJsonDocument::fromJson(("[" + id + "]").toUtf8()).array().at(0));
+            return;
+        }
+        QCOMPARE(reply, envelope("error", R"("invalid data type for key: 'id', expected: String (at most 256 )"
+                                          R"(characters) or Number")"));
+        QCOMPARE(client.ask(on), reply);
     }
 
     // The id of the last message is not left behind for the notifications that follow it.

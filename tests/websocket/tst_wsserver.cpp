@@ -8,6 +8,7 @@
 #include "websocket/cwebsocketinterface.h"
 
 #include "websocket/authentication.h"
+#include "websocket/connectionguard.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -93,6 +94,20 @@ bool connects_with_origin(quint16 port, const QString &origin)
                          10000))
         return false;
     return socket.state() == QAbstractSocket::ConnectedState;
+}
+
+// Tries to connect until the server lets the client in (a bound or a block may take a while to lift).
+bool open_when_admitted(WsTestClient &client, quint16 port)
+{
+    return QTest::qWaitFor(
+        [&] {
+            client.socket.abort();
+            client.texts.clear();
+            client.socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(port)));
+            (void)QTest::qWaitFor([&] { return client.socket.state() != QAbstractSocket::ConnectingState; }, 2000);
+            return client.socket.state() == QAbstractSocket::ConnectedState;
+        },
+        10000);
 }
 
 QString answer_to(const QString &hello, const QString &password)
@@ -430,9 +445,9 @@ private slots:
         QTest::newRow("two wrong, then right")
             << QStringList{"wrong", "wrong", "right"} << QStringList{failed, failed, "authenticated: true"} << false;
         QTest::newRow("three wrong") << QStringList{"wrong", "wrong", "wrong"} << QStringList{failed, failed} << true;
-        QTest::newRow("commands do not count as failures")
-            << QStringList{"other", "wrong", "other", "wrong", "other", "right"}
-            << QStringList{required, failed, required, failed, required, "authenticated: true"} << false;
+        // Refused commands count against the address with the wrong answers: the fifth closes the connection.
+        QTest::newRow("commands count as failures") << QStringList{"other", "wrong", "other", "wrong", "other", "right"}
+                                                    << QStringList{required, failed, required, failed} << true;
         QTest::newRow("silent") << QStringList() << QStringList() << true;
     }
 
@@ -490,6 +505,101 @@ private slots:
             QTest::qWait(100);
             QCOMPARE(msgs(bystander.take()), QStringList{"hello"});
         }
+    }
+
+    // Connections over either bound are closed before their handshake is read; the clients within keep being
+    // served, and a closed connection makes room for a new one.
+    void connectionBounds_data()
+    {
+        QTest::addColumn<int>("max_connections");
+        QTest::addColumn<int>("max_per_address");
+        QTest::addColumn<int>("admitted");
+        QTest::newRow("per address") << 10 << 2 << 2;
+        QTest::newRow("in all") << 3 << 32 << 3;
+    }
+
+    void connectionBounds()
+    {
+        QFETCH(int, max_connections);
+        QFETCH(int, max_per_address);
+        QFETCH(int, admitted);
+        WsRig rig;
+        QCOMPARE(rig.link->start(), 0);
+        rig.ws->set_connection_limits(max_connections, max_per_address);
+        std::vector<std::unique_ptr<WsTestClient>> clients;
+        for (int i = 0; i < admitted; ++i) {
+            clients.push_back(std::make_unique<WsTestClient>());
+            QVERIFY(clients.back()->open(rig.port()));
+        }
+        WsTestClient refused;
+        QVERIFY(!refused.open(rig.port()));
+        QCOMPARE(rig.ws->client_count(), admitted);
+        QCOMPARE(clients.front()->ask(R"({"msg":"get_api_version"})"),
+                 QStringLiteral("{\n    \"data\": \"0.3.0\",\n    \"msg\": \"api_version\"\n}\n"));
+        QVERIFY(clients.front()->close());
+        WsTestClient next;
+        QVERIFY(open_when_admitted(next, rig.port()));
+    }
+
+    // A TCP connection that never sends its handshake is closed; one that finished it stays.
+    void aConnectionWithoutHandshakeIsClosed()
+    {
+        WsRig rig;
+        rig.ws->set_handshake_timeout(300);
+        WsTestClient client;
+        QVERIFY(client.open(rig.port()));
+        QTcpSocket silent;
+        silent.connectToHost(QHostAddress::LocalHost, rig.port());
+        QVERIFY(silent.waitForConnected(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QAbstractSocket::UnconnectedState, 5000);
+        QCOMPARE(client.socket.state(), QAbstractSocket::ConnectedState);
+        QCOMPARE(client.ask(R"({"msg":"get_api_version"})").isEmpty(), false);
+    }
+
+    // Five refused answers from an address close its new connections for a while; before authenticating, a
+    // message of more than a few KiB closes the connection (1009) and counts as one of them.
+    void failedAnswersBlockTheAddress_data()
+    {
+        QTest::addColumn<QString>("refused"); // one refused message
+        QTest::newRow("wrong answer") << R"({"msg":"authenticate","data":"nope"})";
+        QTest::newRow("command") << R"({"msg":"get_api_version"})";
+        QTest::newRow("too big") << QStringLiteral(R"({"msg":"authenticate","data":"%1"})").arg(QString(5000, 'x'));
+    }
+
+    void failedAnswersBlockTheAddress()
+    {
+        QFETCH(QString, refused);
+        WsRig rig;
+        QCOMPARE(rig.link->start(), 0);
+        const QByteArray salt = korvel::websocket::random_token();
+        rig.ws->setPasswordSecret(korvel::websocket::password_secret("on air", salt), salt);
+        // Each connection gets one refused message, so the per-connection count never closes one.
+        for (int i = 0; i < korvel::websocket::ConnectionGuard::max_failures; ++i) {
+            WsTestClient client;
+            QVERIFY(client.open(rig.port()));
+            QTRY_COMPARE(client.texts.size(), 1);
+            client.send(refused);
+            if (refused.size() > 4096) {
+                QTRY_COMPARE(client.socket.state(), QAbstractSocket::UnconnectedState);
+                QCOMPARE(client.socket.closeCode(), QWebSocketProtocol::CloseCodeTooMuchData);
+            } else if (i + 1 < korvel::websocket::ConnectionGuard::max_failures) {
+                QTRY_COMPARE(client.texts.size(), 2);
+            } else {
+                QTRY_COMPARE(client.socket.state(), QAbstractSocket::UnconnectedState);
+                QCOMPARE(client.socket.closeCode(), QWebSocketProtocol::CloseCodePolicyViolated);
+            }
+        }
+        WsTestClient blocked;
+        QVERIFY(!blocked.open(rig.port()));
+        // After the first block (a second) the right answer gets in, and may then send large messages.
+        WsTestClient later;
+        QVERIFY(open_when_admitted(later, rig.port()));
+        QTRY_COMPARE(later.texts.size(), 1);
+        later.send(QStringLiteral(R"({"msg":"authenticate","data":"%1"})").arg(answer_to(later.texts.at(0), "on air")));
+        QTRY_COMPARE(later.texts.size(), 2);
+        QCOMPARE(parse(later.texts.at(1)).value("msg").toString(), QStringLiteral("authenticated"));
+        const QString big = QStringLiteral(R"({"msg":"get_api_version","data":"%1"})").arg(QString(5000, 'x'));
+        QCOMPARE(parse(later.ask(big)).value("msg").toString(), QStringLiteral("api_version"));
     }
 
     // A client whose machine vanishes without closing its connection is removed by TCP keep-alive.
