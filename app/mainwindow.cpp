@@ -26,7 +26,6 @@ namespace {
 
 const QString style_closed = QStringLiteral("color: rgb(255, 0, 0);");
 const QString style_open = QStringLiteral("color: rgb(20, 180, 0);");
-constexpr int tray_message_ms = 10000;
 // The counters change with every report, up to a thousand times a second; a person reads them a few times a
 // second, and relaying out the labels on every report costs a shown window more than the reports themselves.
 constexpr int counter_repaint_ms = 100;
@@ -183,7 +182,7 @@ void MainWindow::on_clients_ws(int nClients)
 void MainWindow::on_connected()
 {
     trayIcon->showMessage(korvel::app::tray_title(trayIcon), tr("Running"), QSystemTrayIcon::Information,
-                          tray_message_ms);
+                          korvel::app::tray_message_ms);
     trayIcon->setIcon(korvel::app::link_icon(true, identity.on_emulator));
     ui->label_status_connection->setText(tr("running"));
     ui->label_status_connection->setStyleSheet(style_open);
@@ -194,7 +193,7 @@ void MainWindow::on_connected()
 void MainWindow::on_disconnected()
 {
     trayIcon->showMessage(korvel::app::tray_title(trayIcon), tr("Stopped"), QSystemTrayIcon::Information,
-                          tray_message_ms);
+                          korvel::app::tray_message_ms);
     trayIcon->setIcon(korvel::app::link_icon(false, identity.on_emulator));
     ui->label_status_connection->setText(tr("stopped"));
     ui->label_status_connection->setStyleSheet(style_closed);

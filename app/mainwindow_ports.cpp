@@ -13,7 +13,6 @@
 
 namespace {
 const QString style_failed = QStringLiteral("color: rgb(255, 0, 0);");
-constexpr int tray_message_ms = 10000;
 } // namespace
 
 void MainWindow::watch_ports()
@@ -35,7 +34,7 @@ void MainWindow::show_port_problem(int watch, const QString &problem)
     field->setStyleSheet(problem.isEmpty() ? QString() : style_failed);
     if (!problem.isEmpty()) {
         trayIcon->showMessage(korvel::app::tray_title(trayIcon), ports->name(watch) + QStringLiteral(": ") + problem,
-                              QSystemTrayIcon::Warning, tray_message_ms);
+                              QSystemTrayIcon::Warning, korvel::app::tray_message_ms);
     }
     // In the window too: with the application and the emulated one both running, a message in the tray is easily
     // missed, and the second one then quietly serves nobody on that port.

@@ -18,8 +18,6 @@ namespace korvel::app {
 
 namespace {
 
-constexpr int tray_message_ms = 10000;
-
 bool same_connection(const korvel::mqtt::Settings &a, const korvel::mqtt::Settings &b)
 {
     return a.host == b.host && a.port == b.port && a.tls == b.tls && a.ca_path == b.ca_path && a.user == b.user &&

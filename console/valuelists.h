@@ -7,7 +7,7 @@
 // console's reports carry. Member lists end with "*", which stands for all members (member number 255).
 namespace korvel {
 
-// Member names of the JSON colour objects, and the key lists they make up.
+// Member names of the JSON colour objects.
 namespace keys {
 // Pointers to literals, not inline arrays: the address of an inline variable is not a constant expression in
 // GCC's sanitizer builds, and the catalogue's compile-time checks compare these.
@@ -16,9 +16,6 @@ constexpr const char *color_off = "color_off";
 constexpr const char *color_on_and_fader = "color_on_and_fader";
 constexpr const char *blink_speed = "blink_speed";
 } // namespace keys
-inline const QStringList led_blink_keys{keys::color_on, keys::color_off, keys::blink_speed};
-inline const QStringList cue_color_keys{keys::color_on, keys::color_off};
-inline const QStringList on_color_keys{keys::color_on, keys::color_on_and_fader, keys::color_off};
 
 // Value lists of configuration items.
 inline const QStringList gpo_trigger_names{"off",         "onair1",      "onair2",      "phone",       "micon",
@@ -29,7 +26,11 @@ inline const QStringList gpo_type_names{"continues", "pulse_by_on", "pulse_by_of
 inline const QStringList interval_unit_names{"seconds", "minutes"};
 inline const QStringList silence_source_names{"left", "right", "stereo"};
 
-inline const QStringList topic_names{"metering"};
+// The WebSocket topics a client can subscribe to.
+namespace topics {
+inline const QString metering = QStringLiteral("metering");
+} // namespace topics
+inline const QStringList topic_names{topics::metering};
 
 // Member lists.
 inline const QStringList module_names{"mod1", "mod2", "mod3", "mod4", "mod5", "mod6", "mod7", "mod8", "*"};

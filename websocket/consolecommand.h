@@ -75,7 +75,7 @@ struct Command {
 // one stay in effect.
 int carry_out(CKorvel &console, const Command &command, const QJsonValue &data, QString &error);
 
-// The irregular pieces (websocketinterface_control.cpp): auto-cue's two targets are two items, and the studio
+// The irregular pieces (consolecommand_irregular.cpp): auto-cue's two targets are two items, and the studio
 // remote's "comm" and "cough" each switch at once.
 inline const QStringList auto_cue_keys{"announcer", "crm"};
 void auto_cue(CKorvel &console, ReportId item, int member, const int *fields);

@@ -342,9 +342,14 @@ private:
     QJsonValue get_subscriptions(QWebSocket *client, const QJsonValue &data, QString &error);
     QJsonValue get_topics(QWebSocket *client, const QJsonValue &data, QString &error);
     QJsonValue get_api_version(QWebSocket *client, const QJsonValue &data, QString &error);
-    QJsonValue get_config_reply(QWebSocket *client, const QJsonValue &data, QString &error);
-    QJsonValue get_states_reply(QWebSocket *client, const QJsonValue &data, QString &error);
-    QJsonValue get_all(QWebSocket *client, const QJsonValue &data, QString &error);
+    // A snapshot builder's object as a query's reply data.
+    template <void (CWebSocketInterface::*build)(QJsonObject &)>
+    QJsonValue snapshot_reply(QWebSocket *, const QJsonValue &, QString &)
+    {
+        QJsonObject data;
+        (this->*build)(data);
+        return data;
+    }
     QJsonValue get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
     QJsonValue get_state_complete(QWebSocket *client, const QJsonValue &data, QString &error);
     // Each client's metering interval (websocketinterface_metering.cpp).

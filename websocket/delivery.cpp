@@ -115,7 +115,7 @@ bool Delivery::takes(const Session &session, const QString &topic)
     if (!topic.isEmpty() && !session.subscriptions.contains(topic))
         return false;
     // A client with its own metering interval gets its meters from its throttle.
-    return !(session.metering_throttle && topic == korvel::topic_names.at(0));
+    return !(session.metering_throttle && topic == korvel::topics::metering);
 }
 
 bool Delivery::has_recipient(const QString &topic) const

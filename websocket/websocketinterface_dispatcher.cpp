@@ -37,9 +37,9 @@ std::span<const CWebSocketInterface::Query> CWebSocketInterface::query_table()
         {"get_subscriptions",  &C::get_subscriptions,   {},                       "subscriptions",    {Payload::topic_list}},
         {"get_topics",         &C::get_topics,          {},                       "topics",           {Payload::topic_list}},
         {"get_api_version",    &C::get_api_version,     {},                       "api_version",      {Payload::version}},
-        {"get_config",         &C::get_config_reply,    {},                       "config",           {Payload::config}},
-        {"get_states",         &C::get_states_reply,    {},                       "states",           {Payload::states}},
-        {"get_all",            &C::get_all,             {},                       "all",              {Payload::all}},
+        {"get_config",         &C::snapshot_reply<&C::get_config>, {},                       "config",           {Payload::config}},
+        {"get_states",         &C::snapshot_reply<&C::get_states>, {},                       "states",           {Payload::states}},
+        {"get_all",            &C::snapshot_reply<&C::get_all_data>, {},                       "all",              {Payload::all}},
         {"get_firmware",       &C::get_firmware_reply,  {},                       "firmware",         {Payload::firmware}},
         {"get_state_complete", &C::get_state_complete,  {},                       "state_complete",   {Payload::flag}},
         {"set_metering_interval", &C::set_metering_interval, {Payload::number, 0, C::max_metering_interval}, "metering_interval", {Payload::number, 0, C::max_metering_interval}},
@@ -185,27 +185,6 @@ QJsonValue CWebSocketInterface::get_topics(QWebSocket *, const QJsonValue &, QSt
 QJsonValue CWebSocketInterface::get_api_version(QWebSocket *, const QJsonValue &, QString &)
 {
     return QStringLiteral("%1.%2.%3").arg(api_version_major).arg(api_version_minor).arg(api_version_patch);
-}
-
-QJsonValue CWebSocketInterface::get_config_reply(QWebSocket *, const QJsonValue &, QString &)
-{
-    QJsonObject data;
-    get_config(data);
-    return data;
-}
-
-QJsonValue CWebSocketInterface::get_states_reply(QWebSocket *, const QJsonValue &, QString &)
-{
-    QJsonObject data;
-    get_states(data);
-    return data;
-}
-
-QJsonValue CWebSocketInterface::get_all(QWebSocket *, const QJsonValue &, QString &)
-{
-    QJsonObject data;
-    get_all_data(data);
-    return data;
 }
 
 QJsonValue CWebSocketInterface::get_firmware_reply(QWebSocket *, const QJsonValue &, QString &)

@@ -88,7 +88,7 @@ QJsonValue CWebSocketInterface::get_metering_interval(QWebSocket *client, const 
 
 bool CWebSocketInterface::has_metering_recipient() const
 {
-    return delivery->has_recipient(korvel::topic_names.at(0));
+    return delivery->has_recipient(korvel::topics::metering);
 }
 
 void CWebSocketInterface::pace_metering(const MeterLevels &levels)
@@ -98,7 +98,7 @@ void CWebSocketInterface::pace_metering(const MeterLevels &levels)
     QVarLengthArray<MeteringThrottle *, 128> throttles;
     for (QWebSocket *client : std::as_const(paced_clients)) {
         const Session *session = session_of(client);
-        if (session && session->metering_throttle && session->subscriptions.contains(korvel::topic_names.at(0)))
+        if (session && session->metering_throttle && session->subscriptions.contains(korvel::topics::metering))
             throttles.append(session->metering_throttle);
     }
     for (MeteringThrottle *throttle : std::as_const(throttles))
@@ -108,7 +108,7 @@ void CWebSocketInterface::pace_metering(const MeterLevels &levels)
 void CWebSocketInterface::send_paced_metering(QWebSocket *client, const MeterLevels &peaks)
 {
     const Session *session = session_of(client);
-    if (!session || !session->subscriptions.contains(korvel::topic_names.at(0)))
+    if (!session || !session->subscriptions.contains(korvel::topics::metering))
         return;
     const QString msg = QLatin1String(korvel::item(korvel::ReportId::metering).notification);
     sendJSON(QJsonObject{{QStringLiteral("data"), metering_data(peaks)}, {QStringLiteral("msg"), msg}}, QString(),

@@ -108,7 +108,7 @@ void CWebSocketInterface::on_state_metering_event(float pgm_l, float pgm_r, floa
                                                   float crm_r)
 {
     const MeterLevels levels{pgm_l, pgm_r, phones_l, phones_r, crm_l, crm_r};
-    const QString &topic = topic_names.at(0);
+    const QString &topic = korvel::topics::metering;
     // One frame for every subscriber that takes every report; the others get theirs at their own interval.
     if (paced_clients.isEmpty()) {
         notify(QLatin1String(item(R::metering).notification), metering_data(levels), topic);

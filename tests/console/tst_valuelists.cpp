@@ -16,9 +16,6 @@ struct ListFacts {
 };
 
 const ListFacts all_lists[] = {
-    {"led_blink_keys", &led_blink_keys, 3, -1, "color_on", "blink_speed"},
-    {"cue_color_keys", &cue_color_keys, 2, -1, "color_on", "color_off"},
-    {"on_color_keys", &on_color_keys, 3, -1, "color_on", "color_off"},
     {"gpo_trigger_names", &gpo_trigger_names, 14, -1, "off", "mod8_active"},
     {"gpo_mode_names", &gpo_mode_names, 2, -1, "non_inverted", "inverted"},
     {"gpo_type_names", &gpo_type_names, 4, -1, "continues", "pulse_by_on_off"},
@@ -139,8 +136,6 @@ private slots:
                                      << "mod5_active" << 10;
         QTest::newRow("metering") << "topic_names"
                                   << "metering" << 0;
-        QTest::newRow("key lists hold words too") << "on_color_keys"
-                                                  << "color_on_and_fader" << 1;
     }
 
     void lookup()

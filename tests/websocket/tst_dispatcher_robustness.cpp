@@ -4,6 +4,7 @@
 // the defined texts, and nothing it sends the console may name a member or value outside the console's lists.
 #include "commandnames.h"
 #include "dispatcherrig.h"
+#include "keylists.h"
 
 #include "console/valuelists.h"
 
@@ -107,9 +108,9 @@ QStringList vocabulary()
 {
     using namespace korvel;
     QStringList words;
-    for (const QStringList *list : {&led_blink_keys,
-                                    &cue_color_keys,
-                                    &on_color_keys,
+    for (const QStringList *list : {&korveltest::led_blink_keys,
+                                    &korveltest::cue_color_keys,
+                                    &korveltest::on_color_keys,
                                     &gpo_trigger_names,
                                     &gpo_mode_names,
                                     &gpo_type_names,
