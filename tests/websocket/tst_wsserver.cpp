@@ -375,6 +375,9 @@ private slots:
         QTest::newRow("off the list: same host, other port") << studio << "https://playout.example" << false;
         QTest::newRow("off the list: a prefix of an allowed one") << studio << "http://studio.example.evil" << false;
         QTest::newRow("list, no origin") << studio << "" << true;
+        // Stored entries that are no origins at all match no page's origin: the list allows no page.
+        QTest::newRow("only invalid entries")
+            << QStringList{"studio-panel", "studio-panel:8080/panel"} << "http://studio-panel:8080" << false;
     }
 
     void allowedOrigins()
