@@ -11,7 +11,7 @@ Meanwhile one case of hostile peers, each on loopback addresses of its own (Linu
   idle-many   the same from 200 addresses, 127.0.1.1 to 127.0.1.200 (10 each)
   exhaust     idle-many under a descriptor limit below the bound on connections (started so by the caller)
   silent      300 TCP connections that never send a handshake, from 30 addresses (10 each)
-  guesses     10,000 wrong password answers from 127.0.0.2, reconnecting whenever closed
+  guesses     wrong password answers from 127.0.0.2 (at least 10,000), reconnecting whenever closed
   big         4 connections from 127.0.0.2 that never authenticate and stream 1 MB messages, reconnecting
 
 Halfway through, a newcomer connects from 127.0.0.3 (and authenticates): it must get in, except in idle-many,
@@ -374,12 +374,16 @@ async def case_silent(args):
 
 
 async def case_guesses(args):
-    """10,000 wrong answers tried from one address; a connection closed before its hello counts as a refused try."""
+    """Wrong answers tried from one address, at least 10,000 and for the hold time; a connection closed before
+    its hello counts as a refused try."""
     counts = {"tries": 0, "answered": 0, "refused_connections": 0, "connections": 0}
-    total = 10000
+    deadline = time.monotonic() + args.hold_seconds
+
+    def more():
+        return counts["tries"] < 10000 or time.monotonic() < deadline
 
     async def worker():
-        while counts["tries"] < total:
+        while more():
             try:
                 reader, writer = await ws_connect(args.port, ATTACKER)
                 hello = await asyncio.wait_for(read_json(reader), 5)
@@ -389,7 +393,7 @@ async def case_guesses(args):
                 continue
             counts["connections"] += 1
             try:
-                while counts["tries"] < total:
+                while more():
                     counts["tries"] += 1
                     send_text(writer, json.dumps({"msg": "authenticate", "data": answer("guess", **hello["data"])}))
                     reply = await asyncio.wait_for(read_json(reader), 5)
@@ -482,7 +486,7 @@ async def attack(args):
         # No descriptor is left for anyone meanwhile; the case tries a newcomer after the attacker lets go.
         counts, failures = await CASES[args.case](args)
         return (counts, failures, *args.newcomer)
-    delay = args.hold_seconds / 2 if args.case in ("quiet", "big") else 1.0
+    delay = args.hold_seconds / 2 if args.case in ("quiet", "guesses", "big") else 1.0
     (counts, failures), (late, refused) = await asyncio.gather(CASES[args.case](args), newcomer(args, delay))
     return counts, failures, late, refused
 
