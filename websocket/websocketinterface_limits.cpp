@@ -72,13 +72,14 @@ void CWebSocketInterface::accept_pending()
     for (int i = 0; i < accept_batch; ++i) {
         const int accepted = ::accept4(descriptor, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (accepted < 0) {
-            if (errno == EINTR || errno == ECONNABORTED)
+            const int error = errno;
+            if (error == EINTR || error == ECONNABORTED)
                 continue;
-            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
                 static QElapsedTimer last_log;
                 if (!last_log.isValid() || last_log.elapsed() >= accept_log_interval_ms) {
                     last_log.start();
-                    qWarning().noquote() << "WebSocket server cannot accept connections:" << qt_error_string(errno);
+                    qWarning().noquote() << "WebSocket server cannot accept connections:" << qt_error_string(error);
                 }
                 // The connection stays queued; a moment later a few descriptors may have come free.
                 accepting->setEnabled(false);
