@@ -55,8 +55,12 @@ ws_default_port=false
 ws_port=$BENCH_WS_PORT
 ${BENCH_EXTRA_SETTINGS:-}
 EOF
-    XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen \
-        "$bench_build/app/emulated/korvel-control-emulated" >"$work/app.log" 2>&1 &
+    # BENCH_NOFILE: the application's descriptor limit, soft and hard (it raises its soft limit to the hard one).
+    (
+        if [ -n "${BENCH_NOFILE:-}" ]; then ulimit -n "$BENCH_NOFILE"; fi
+        XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime" QT_QPA_PLATFORM=offscreen \
+            exec "$bench_build/app/emulated/korvel-control-emulated"
+    ) >"$work/app.log" 2>&1 &
     BENCH_APP_PID=$!
     for _ in $(seq 100); do
         if grep -q "WebSocket Server is listening on port: $BENCH_WS_PORT" "$work/app.log" 2>/dev/null; then

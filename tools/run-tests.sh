@@ -5,7 +5,8 @@
 #   3. the same tests under AddressSanitizer and UndefinedBehaviorSanitizer;
 #   4. the libFuzzer targets for a bounded time with a fixed seed;
 #   5. a short soak of the emulated application;
-#   6. the UDP bridge under a flood of forged senders (tools/hostile-network.sh);
+#   6. the UDP bridge under a flood of forged senders and the WebSocket server under hostile peers
+#      (tools/hostile-network.sh);
 #   7. the Debian packages, built, installed, run and purged as a user would (tools/test-package.sh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

@@ -25,6 +25,7 @@
 #include <utility>
 
 class CKorvel;
+class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
 class StartupState;
@@ -302,8 +303,8 @@ private:
     // Sets the snapshot key of a catalogue item from its cached report.
     void put_snapshot(QJsonObject &data, korvel::ReportId id) const;
     void remove_client(QWebSocket *client);
-    // A TCP connection accepted by the listener: handed to the WebSocket server for its opening handshake.
-    void onTcpConnection();
+    // A TCP connection accepted from the listener: handed to the WebSocket server for its opening handshake.
+    void take_connection(QTcpSocket *tcp);
     // The TCP socket under a connection whose handshake just finished, from the sockets in handshake.
     QTcpSocket *take_handshaken(QWebSocket *client);
     // Closes a client that stopped reading and removes it like any disconnection.
@@ -313,8 +314,12 @@ private:
     // The bounds and the back-off at the door (websocketinterface_limits.cpp). Whether the guard lets a freshly
     // accepted connection in; one it refuses is closed and goes.
     bool admit(QTcpSocket *tcp);
-    // The process ran out of descriptors (or the like): accepting pauses for a moment instead of spinning.
-    void on_accept_error(QAbstractSocket::SocketError error);
+    // The server accepts its connections itself, from a notifier on the listening socket: Qt's own loop sees
+    // no error when the process runs out of descriptors and polls again at once (a spin). accept_pending()
+    // pauses instead; watch_listener() follows each listen, close_listener() goes before each close.
+    void watch_listener();
+    void close_listener();
+    void accept_pending();
     // A wrong or refused message before authenticating, counted against the client's address; an address
     // that has failed too often loses the connection (true: closed).
     bool count_failure(QWebSocket *client);
@@ -361,6 +366,7 @@ private:
     // Our own listener accepts the TCP connections, so every session knows its socket; the WebSocket server
     // only performs the opening handshake on them.
     QTcpServer *listener;
+    QSocketNotifier *accepting = nullptr;
     QWebSocketServer *server;
     QList<QPointer<QTcpSocket>> handshaking;
     korvel::websocket::Delivery *delivery;

@@ -60,8 +60,6 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     connect(server, &QWebSocketServer::originAuthenticationRequired, this, &CWebSocketInterface::check_origin);
 
     listener = new QTcpServer(this);
-    connect(listener, &QTcpServer::newConnection, this, &CWebSocketInterface::onTcpConnection);
-    connect(listener, &QTcpServer::acceptError, this, &CWebSocketInterface::on_accept_error);
     delivery = new Delivery(this);
     connect(delivery, &Delivery::too_slow, this, &CWebSocketInterface::drop_slow_client);
 }
@@ -71,19 +69,21 @@ void CWebSocketInterface::start()
     // A number that is no TCP port would otherwise be cut to 16 bits and listen on some other port.
     if (port < 0 || port > 65535)
         return;
-    if (listener->listen(listen_on, static_cast<quint16>(port)))
+    if (listener->listen(listen_on, static_cast<quint16>(port))) {
+        watch_listener();
         qDebug().noquote() << "WebSocket Server is listening on port:" << port;
+    }
 }
 
 void CWebSocketInterface::stop()
 {
-    listener->close();
+    close_listener();
 }
 
 void CWebSocketInterface::setPort(int port)
 {
     this->port = port;
-    listener->close();
+    close_listener();
     start();
 }
 
@@ -92,7 +92,7 @@ void CWebSocketInterface::setListenAddress(const QHostAddress &address)
     listen_on = address;
     // A closed server stays closed: listening starts with setPort.
     if (listener->isListening()) {
-        listener->close();
+        close_listener();
         start();
     }
 }
@@ -160,19 +160,17 @@ void CWebSocketInterface::remove_client(QWebSocket *client)
     emit connected_clients(client_count());
 }
 
-void CWebSocketInterface::onTcpConnection()
+void CWebSocketInterface::take_connection(QTcpSocket *tcp)
 {
-    while (QTcpSocket *tcp = listener->nextPendingConnection()) {
-        if (!admit(tcp))
-            continue;
-        // Notifications are small frames sent about once a millisecond; with Nagle's algorithm each would wait
-        // for the client's acknowledgement of the one before (tens of milliseconds with delayed acknowledgements).
-        tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        korvel::websocket::enable_keep_alive(tcp->socketDescriptor(), keep_alive);
-        handshaking.append(tcp);
-        // The server answers the handshake, and closes and deletes the socket itself when it fails.
-        server->handleConnection(tcp);
-    }
+    if (!admit(tcp))
+        return;
+    // Notifications are small frames sent about once a millisecond; with Nagle's algorithm each would wait
+    // for the client's acknowledgement of the one before (tens of milliseconds with delayed acknowledgements).
+    tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    korvel::websocket::enable_keep_alive(tcp->socketDescriptor(), keep_alive);
+    handshaking.append(tcp);
+    // The server answers the handshake, and closes and deletes the socket itself when it fails.
+    server->handleConnection(tcp);
 }
 
 QTcpSocket *CWebSocketInterface::take_handshaken(QWebSocket *client)

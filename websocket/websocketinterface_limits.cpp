@@ -4,14 +4,21 @@
 
 #include <QDebug>
 #include <QElapsedTimer>
+#include <QSocketNotifier>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
 
+#include <cerrno>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 // Long enough for some descriptors to come free, short enough that a new client hardly notices.
 constexpr int accept_pause_ms = 100;
+constexpr int accept_batch = 64;
 constexpr qint64 accept_log_interval_ms = 60 * 1000;
 } // namespace
 
@@ -42,18 +49,52 @@ bool CWebSocketInterface::admit(QTcpSocket *tcp)
     return true;
 }
 
-void CWebSocketInterface::on_accept_error(QAbstractSocket::SocketError error)
+void CWebSocketInterface::watch_listener()
 {
-    if (error != QAbstractSocket::SocketResourceError)
-        return;
-    static QElapsedTimer last_log;
-    if (!last_log.isValid() || last_log.elapsed() >= accept_log_interval_ms) {
-        last_log.start();
-        qWarning().noquote() << "WebSocket server cannot accept connections:" << listener->errorString();
-    }
-    // The listener has paused itself; it resumes once a few descriptors may have come free.
+    // Qt's listener stays paused: it would accept on its own notifier.
     listener->pauseAccepting();
-    QTimer::singleShot(accept_pause_ms, listener, [this] { listener->resumeAccepting(); });
+    accepting = new QSocketNotifier(listener->socketDescriptor(), QSocketNotifier::Read, this);
+    connect(accepting, &QSocketNotifier::activated, this, &CWebSocketInterface::accept_pending);
+}
+
+void CWebSocketInterface::close_listener()
+{
+    // The notifier goes before its descriptor is closed.
+    delete accepting;
+    accepting = nullptr;
+    listener->close();
+}
+
+void CWebSocketInterface::accept_pending()
+{
+    const int descriptor = static_cast<int>(listener->socketDescriptor());
+    // A few at a time, so a flood of connections leaves the clients already served their turn.
+    for (int i = 0; i < accept_batch; ++i) {
+        const int accepted = ::accept4(descriptor, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (accepted < 0) {
+            const int error = errno;
+            if (error == EINTR || error == ECONNABORTED)
+                continue;
+            if (error == EMFILE || error == ENFILE || error == ENOBUFS || error == ENOMEM) {
+                static QElapsedTimer last_log;
+                if (!last_log.isValid() || last_log.elapsed() >= accept_log_interval_ms) {
+                    last_log.start();
+                    qWarning().noquote() << "WebSocket server cannot accept connections:" << qt_error_string(error);
+                }
+                // The connection stays queued; a moment later a few descriptors may have come free.
+                accepting->setEnabled(false);
+                QTimer::singleShot(accept_pause_ms, accepting, [notifier = accepting] { notifier->setEnabled(true); });
+            }
+            return;
+        }
+        auto *tcp = new QTcpSocket(listener);
+        if (!tcp->setSocketDescriptor(accepted)) {
+            ::close(accepted);
+            delete tcp;
+            continue;
+        }
+        take_connection(tcp);
+    }
 }
 
 bool CWebSocketInterface::count_failure(QWebSocket *client)

@@ -1,4 +1,5 @@
 #include "app/mainwindow.h"
+#include "app/mqttservice.h"
 #include "app/portmonitor.h"
 #include "emulator/emulateddevice.h"
 #include "privatestore.h"
@@ -6,8 +7,12 @@
 #include "usb/cusbhid.h"
 #include "websocket/cwebsocketinterface.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QDataStream>
+#include <QDialog>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -16,6 +21,7 @@
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 
 #include <QUdpSocket>
 #include <optional>
@@ -162,6 +168,8 @@ private slots:
     void everyCloseRequestAndDestructionWrites();
     void heldPortIsShownAndRetried_data();
     void heldPortIsShownAndRetried();
+    void everyWriteKeepsTheStorePrivate_data();
+    void everyWriteKeepsTheStorePrivate();
 };
 
 void TestSettings::initTestCase()
@@ -728,4 +736,53 @@ void TestSettings::heldPortIsShownAndRetried()
 }
 
 QTEST_MAIN(TestSettings)
+// The store may hold the WebSocket secret and the MQTT password: whatever writes it leaves it readable by its
+// user only, even when it was readable by others before (a store of an earlier version).
+void TestSettings::everyWriteKeepsTheStorePrivate_data()
+{
+    QTest::addColumn<QString>("write");
+    QTest::newRow("ports, on closing the window") << "ports";
+    QTest::newRow("network access, from its dialog") << "network access";
+    QTest::newRow("MQTT settings") << "mqtt";
+}
+
+void TestSettings::everyWriteKeepsTheStorePrivate()
+{
+    QFETCH(QString, write);
+    const QString file = QSettings().fileName();
+    constexpr QFile::Permissions user_only = QFile::ReadOwner | QFile::WriteOwner;
+    constexpr QFile::Permissions readable = user_only | QFile::ReadGroup | QFile::ReadOther;
+    // Qt reports the owner's permissions twice, as the owner's and (for the owner) the user's.
+    const auto others = [&] { return QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser); };
+    store({{"udp_default_ports", true}});
+    QVERIFY(QFile::setPermissions(file, readable));
+    // At start, and after each write.
+    MainWindow window;
+    QCOMPARE(others(), user_only);
+    QVERIFY(QFile::setPermissions(file, readable));
+
+    if (write == "ports") {
+        window.show();
+        window.close();
+    } else if (write == "network access") {
+        QAction *action = nullptr;
+        for (QAction *candidate : window.findChildren<QAction *>()) {
+            if (candidate->text() == "Network access")
+                action = candidate;
+        }
+        QVERIFY(action);
+        // The dialog is modal: accepted from within its own event loop.
+        QTimer::singleShot(0, &window, [] {
+            if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+                dialog->accept();
+        });
+        action->trigger();
+    } else {
+        korvel::app::MqttService *mqtt = window.mqtt_service();
+        QVERIFY(mqtt);
+        mqtt->apply(mqtt->config(), std::nullopt);
+    }
+    QCOMPARE(others(), user_only);
+}
+
 #include "tst_settings.moc"

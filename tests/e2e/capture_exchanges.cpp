@@ -112,9 +112,11 @@ private:
                             QStringLiteral("The 18 configuration keys. `get_all` answers one object with the keys "
                                            "of both snapshots, under \"msg\" \"all\"."),
                             {R"({"msg": "get_config"})"}) &&
-               rec.exchange(QStringLiteral("Matching a reply by \"id\""),
-                            QStringLiteral("A message's \"id\" (any JSON value) comes back on its reply."),
-                            {R"({"msg": "get_firmware", "id": "fw-1"})"});
+               rec.exchange(
+                   QStringLiteral("Matching a reply by \"id\""),
+                   QStringLiteral(
+                       "A message's \"id\" (a number, or a string of at most 256 characters) comes back on its reply."),
+                   {R"({"msg": "get_firmware", "id": "fw-1"})"});
     }
 
     bool control()

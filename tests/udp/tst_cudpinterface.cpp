@@ -696,6 +696,9 @@ void TestCUDPInterface::datagramsAcceptedOrIgnored_data()
                                      << "127.0.0.4" << keep_alive << false << false;
     QTest::newRow("second entry") << "10.0.0.5, 127.0.0.0/24"
                                   << "127.0.0.3" << keep_alive << true << false;
+    // A stored list none of whose entries is valid lets nobody in (the application refuses every sender then).
+    QTest::newRow("only invalid entries") << "studio-pc"
+                                          << "127.0.0.3" << report << false << false;
     QTest::newRow("10-byte report") << ""
                                     << "127.0.0.3" << marked(QByteArray(10, '\x02')) << true << true;
     QTest::newRow("11-byte report") << ""
@@ -714,9 +717,10 @@ void TestCUDPInterface::datagramsAcceptedOrIgnored()
     QFETCH(bool, registers);
     QFETCH(bool, writes);
 
-    const std::optional<Subnets> subnets = CUDPInterface::parseSenderList(allowed);
-    QVERIFY(subnets.has_value());
-    bridge->setAllowedSenders(*subnets);
+    if (const std::optional<Subnets> subnets = CUDPInterface::parseSenderList(allowed))
+        bridge->setAllowedSenders(*subnets);
+    else
+        bridge->refuseAllSenders();
     QCOMPARE(link->start(), 0);
     Peer peer{QHostAddress(sender)};
     if (peer.port() == 0)

@@ -25,8 +25,11 @@
 #include <QWebSocket>
 
 #include <memory>
-#include <unistd.h>
 #include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 using emulator::EmulatedDevice;
 
@@ -372,6 +375,9 @@ private slots:
         QTest::newRow("off the list: same host, other port") << studio << "https://playout.example" << false;
         QTest::newRow("off the list: a prefix of an allowed one") << studio << "http://studio.example.evil" << false;
         QTest::newRow("list, no origin") << studio << "" << true;
+        // Stored entries that are no origins at all match no page's origin: the list allows no page.
+        QTest::newRow("only invalid entries")
+            << QStringList{"studio-panel", "studio-panel:8080/panel"} << "http://studio-panel:8080" << false;
     }
 
     void allowedOrigins()
@@ -554,6 +560,41 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(silent.state(), QAbstractSocket::UnconnectedState, 5000);
         QCOMPARE(client.socket.state(), QAbstractSocket::ConnectedState);
         QCOMPARE(client.ask(R"({"msg":"get_api_version"})").isEmpty(), false);
+    }
+
+    // Out of descriptors, the server stops accepting for a moment and says so, instead of trying again at
+    // once; a connection that waited meanwhile gets in once a descriptor comes free.
+    void acceptingPausesWhenDescriptorsRunOut()
+    {
+        WsRig rig;
+        QCOMPARE(rig.link->start(), 0);
+        WsTestClient first;
+        QVERIFY(first.open(rig.port()));
+        LogCapture log;
+        rlimit saved{};
+        QCOMPARE(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+        // Restored however the test ends.
+        const std::unique_ptr<rlimit, void (*)(rlimit *)> restore(
+            &saved, [](rlimit *limit) { ::setrlimit(RLIMIT_NOFILE, limit); });
+        // One free descriptor below the limit: the client's socket takes it, the server's end finds none.
+        rlimit low = saved;
+        low.rlim_cur = 0;
+        for (int free_slots = 0; free_slots < 1; ++low.rlim_cur) {
+            if (::fcntl(static_cast<int>(low.rlim_cur), F_GETFD) < 0)
+                ++free_slots;
+        }
+        QCOMPARE(::setrlimit(RLIMIT_NOFILE, &low), 0);
+        WsTestClient waiting;
+        waiting.socket.open(QUrl(QStringLiteral("ws://127.0.0.1:%1").arg(rig.port())));
+        QTRY_COMPARE_WITH_TIMEOUT(
+            LogCapture::count_starting_with("WebSocket server cannot accept connections: Too many open files"), 1,
+            5000);
+        QCOMPARE(waiting.socket.state(), QAbstractSocket::ConnectingState);
+        QCOMPARE(first.ask(R"({"msg":"get_api_version"})"),
+                 QStringLiteral("{\n    \"data\": \"0.3.0\",\n    \"msg\": \"api_version\"\n}\n"));
+        first.socket.abort();
+        QTRY_COMPARE_WITH_TIMEOUT(waiting.socket.state(), QAbstractSocket::ConnectedState, 5000);
+        QCOMPARE(LogCapture::count_starting_with("WebSocket server cannot accept connections:"), 1);
     }
 
     // Five refused answers from an address close its new connections for a while; before authenticating, a

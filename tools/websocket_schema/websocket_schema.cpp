@@ -5,6 +5,7 @@
 #include "console/valuelists.h"
 #include "websocket/consolecommand.h"
 #include "websocket/cwebsocketinterface.h"
+#include "websocket/requestid.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -294,17 +295,23 @@ QJsonObject command_data(const commands::Command &command)
     return keyed(names, command_value(command));
 }
 
-// A message: "msg" fixed to its name, "data" as given (required unless any value does), "id" where it may be.
+// A message: "msg" fixed to its name, "data" as given (required unless any value does), "id" where it may be:
+// a number, or a string short enough to echo (websocket/requestid.h).
 QJsonObject message(const QString &msg, const QJsonObject &data, const char *id, bool data_required)
 {
     QJsonObject properties{{"msg", QJsonObject{{"const", msg}}}, {"data", data}};
-    if (id)
-        properties.insert("id", QJsonObject{{"description", id}});
+    if (id) {
+        const QJsonArray forms{
+            QJsonObject{{"type", "number"}},
+            QJsonObject{{"type", "string"}, {"maxLength", korvel::websocket::max_request_id_length}}};
+        properties.insert("id", QJsonObject{{"description", id}, {"anyOf", forms}});
+    }
     return object_of(properties, data_required ? QStringList{"data", "msg"} : QStringList{"msg"});
 }
 
-// Any JSON value: a client's "id", and the same on the reply or error that answers it.
-constexpr const char *request_id = "any JSON value; the replies and errors this message causes carry it";
+// A client's "id", and the same on the reply or error that answers it.
+constexpr const char *request_id =
+    "a number, or a string no longer than its maxLength; the replies and errors this message causes carry it";
 constexpr const char *answered_id = "the \"id\" of the message this answers, when it had one";
 
 // Any message of the side: one branch per "msg", taken by its name so that a refusal names what is wrong inside
