@@ -78,9 +78,8 @@ QString unreadable(const QString &what, const QString &path)
     QFile file(path);
     if (file.open(QIODevice::ReadOnly))
         return QString();
-    const QString why = file.error() == QFileDevice::OpenError && !file.exists() ? QStringLiteral("no such file")
-                                                                                 : lower_first(file.errorString());
-    return QStringLiteral("invalid settings: cannot read the %1 \"%2\": %3").arg(what, path, why);
+    return QStringLiteral("invalid settings: cannot read the %1 \"%2\": %3")
+        .arg(what, path, lower_first(file.errorString()));
 }
 
 bool valid_publish_topic(const QString &topic)

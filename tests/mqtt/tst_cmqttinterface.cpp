@@ -173,7 +173,7 @@ void TestCMQTTInterface::connectionOutcome_data()
     row("TLS, CA file of another authority", "tls", "", "", "other.crt", "", ip, prefix, failed,
         handshake + "certificate verify failed");
     row("TLS, CA file missing", "tls", "", "", "missing.crt", "", ip, prefix, failed,
-        R"(invalid settings: cannot read the CA file "DIR/missing.crt": no such file)");
+        R"(invalid settings: cannot read the CA file "DIR/missing.crt": no such file or directory)");
     row("client certificate required and given", "client certificates", "", "", "ca.crt", "client", ip, prefix, up, "");
     row("client certificate required, none given", "client certificates", "", "", "ca.crt", "", ip, prefix, failed,
         handshake + "tlsv13 alert certificate required|" + handshake + "the broker closed the connection");
