@@ -30,6 +30,9 @@ const StoredKey stored_keys[] = {
     {"mqtt_host", &MqttConfig::host},
     {"mqtt_port", &MqttConfig::port, {0, MqttConfig::max_port}},
     {"mqtt_tls", &MqttConfig::tls},
+    {"mqtt_ca_file", &MqttConfig::ca_file},
+    {"mqtt_client_cert", &MqttConfig::client_cert},
+    {"mqtt_client_key", &MqttConfig::client_key},
     {"mqtt_user", &MqttConfig::user},
     {"mqtt_prefix", &MqttConfig::prefix},
     {"mqtt_client_id", &MqttConfig::client_id},
@@ -89,6 +92,9 @@ korvel::mqtt::Settings MqttConfig::broker(const QString &password) const
     settings.host = host;
     settings.port = port;
     settings.tls = tls;
+    settings.ca_file = ca_file;
+    settings.client_cert = client_cert;
+    settings.client_key = client_key;
     settings.user = user;
     settings.password = password;
     settings.prefix = prefix;
@@ -113,6 +119,8 @@ MqttConfigProblems check(const MqttConfig &config)
         problems.prefix = QObject::tr("A topic prefix cannot start with /.");
     else if (prefix.contains(QStringLiteral("//")))
         problems.prefix = QObject::tr("A topic prefix cannot have an empty level (//).");
+    if (config.client_cert.trimmed().isEmpty() != config.client_key.trimmed().isEmpty())
+        problems.client_key = QObject::tr("A client certificate and its key are given together.");
     return problems;
 }
 

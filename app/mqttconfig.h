@@ -17,6 +17,10 @@ struct MqttConfig {
     // 0: the transport's usual port.
     int port = 0;
     bool tls = false;
+    // PEM files for TLS; an empty CA file keeps the system's certificate authorities.
+    QString ca_file;
+    QString client_cert;
+    QString client_key;
     QString user;
     // Empty: korvel::mqtt::Settings::default_prefix().
     QString prefix;
@@ -47,7 +51,9 @@ struct MqttConfigProblems {
     QString host;
     QString port;
     QString prefix;
-    bool none() const { return host.isEmpty() && port.isEmpty() && prefix.isEmpty(); }
+    // A client certificate and its key come together.
+    QString client_key;
+    bool none() const { return host.isEmpty() && port.isEmpty() && prefix.isEmpty() && client_key.isEmpty(); }
 };
 MqttConfigProblems check(const MqttConfig &config);
 

@@ -6,7 +6,9 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFileDialog>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -76,12 +78,20 @@ MqttDialog::MqttDialog(MqttService *service, QWidget *parent)
     port_problem = problem_label(QStringLiteral("mqtt_port_problem"), this);
     form->addRow(port_problem);
 
-    tls = new QCheckBox(tr("TLS (checked against the system's certificate authorities)"), this);
+    tls = new QCheckBox(tr("Use TLS"), this);
     tls->setObjectName(QStringLiteral("mqtt_tls"));
     tls->setChecked(config.tls);
     connect(tls, &QCheckBox::toggled, this, &MqttDialog::update_port_placeholder);
     update_port_placeholder();
     form->addRow(tls);
+    ca_file = add_file_row(form, tr("CA file:"), QStringLiteral("mqtt_ca_file"), config.ca_file,
+                           tr("the system's certificate authorities"));
+    client_cert = add_file_row(form, tr("Client certificate:"), QStringLiteral("mqtt_client_cert"), config.client_cert,
+                               tr("none"));
+    client_key =
+        add_file_row(form, tr("Client key:"), QStringLiteral("mqtt_client_key"), config.client_key, tr("none"));
+    client_key_problem = problem_label(QStringLiteral("mqtt_client_key_problem"), this);
+    form->addRow(client_key_problem);
 
     user = new QLineEdit(config.user, this);
     user->setObjectName(QStringLiteral("mqtt_user"));
@@ -100,10 +110,15 @@ MqttDialog::MqttDialog(MqttService *service, QWidget *parent)
 
     prefix = new QLineEdit(config.prefix, this);
     prefix->setObjectName(QStringLiteral("mqtt_prefix"));
-    prefix->setPlaceholderText(korvel::mqtt::Settings::default_prefix());
+    prefix->setPlaceholderText(service->default_prefix());
     form->addRow(tr("Topic prefix:"), prefix);
     prefix_problem = problem_label(QStringLiteral("mqtt_prefix_problem"), this);
     form->addRow(prefix_problem);
+
+    client_id = new QLineEdit(config.client_id, this);
+    client_id->setObjectName(QStringLiteral("mqtt_client_id"));
+    client_id->setPlaceholderText(service->default_client_id());
+    form->addRow(tr("Client id:"), client_id);
 
     metering_rate = new QSpinBox(this);
     metering_rate->setObjectName(QStringLiteral("mqtt_metering_rate"));
@@ -136,6 +151,31 @@ MqttDialog::MqttDialog(MqttService *service, QWidget *parent)
     show_keyring_note();
     // Knowing the password also tells where it is kept.
     service->ask_password();
+}
+
+QLineEdit *MqttDialog::add_file_row(QFormLayout *form, const QString &label, const QString &name, const QString &path,
+                                    const QString &placeholder)
+{
+    auto *line = new QLineEdit(path, this);
+    line->setObjectName(name);
+    line->setPlaceholderText(placeholder);
+    auto *choose = new QPushButton(tr("Choose…"), this);
+    choose->setObjectName(name + QStringLiteral("_choose"));
+    // Never the dialog's default button: Return in a field applies, as everywhere else in the dialog.
+    choose->setAutoDefault(false);
+    connect(choose, &QPushButton::clicked, this, [this, line, label] {
+        QString title = label;
+        title.remove(QLatin1Char(':'));
+        const QString picked =
+            QFileDialog::getOpenFileName(this, title, line->text(), tr("PEM files (*.pem *.crt *.key);;All files (*)"));
+        if (!picked.isEmpty())
+            line->setText(picked);
+    });
+    auto *row = new QHBoxLayout;
+    row->addWidget(line, 1);
+    row->addWidget(choose);
+    form->addRow(label, row);
+    return line;
 }
 
 void MqttDialog::update_port_placeholder()
@@ -173,13 +213,18 @@ std::optional<MqttConfig> MqttDialog::chosen()
     config.host = host->text().trimmed();
     config.port = port_of(port->text());
     config.tls = tls->isChecked();
+    config.ca_file = ca_file->text().trimmed();
+    config.client_cert = client_cert->text().trimmed();
+    config.client_key = client_key->text().trimmed();
     config.user = user->text().trimmed();
     config.prefix = prefix->text().trimmed();
+    config.client_id = client_id->text().trimmed();
     config.metering_rate = metering_rate->value();
     const MqttConfigProblems problems = check(config);
     show_problem(host_problem, problems.host);
     show_problem(port_problem, problems.port);
     show_problem(prefix_problem, problems.prefix);
+    show_problem(client_key_problem, problems.client_key);
     if (!problems.none())
         return std::nullopt;
     return config;

@@ -18,12 +18,6 @@ namespace korvel::app {
 
 namespace {
 
-bool same_connection(const korvel::mqtt::Settings &a, const korvel::mqtt::Settings &b)
-{
-    return a.host == b.host && a.port == b.port && a.tls == b.tls && a.ca_path == b.ca_path && a.user == b.user &&
-           a.password == b.password && a.prefix == b.prefix && a.client_id == b.client_id;
-}
-
 QString broker_address(const korvel::mqtt::Settings &settings)
 {
     return QStringLiteral("%1:%2").arg(settings.host.trimmed()).arg(settings.effective_port());
@@ -108,10 +102,12 @@ void MqttService::follow_config()
     }
     korvel::mqtt::Settings wanted = current.broker(known_password.value_or(QString()));
     if (wanted.client_id.isEmpty())
-        wanted.client_id = korvel::mqtt::Settings::client_id_for(client_name);
+        wanted.client_id = default_client_id();
+    if (wanted.prefix.trimmed().isEmpty())
+        wanted.prefix = default_prefix();
     create_interface(wanted);
     bridge->set_metering_rate(current.metering_rate);
-    if (running && same_connection(*running, wanted) && mqtt->state() != CMQTTInterface::State::Disconnected)
+    if (running && *running == wanted && mqtt->state() != CMQTTInterface::State::Disconnected)
         return;
     running = wanted;
     mqtt->set_settings(wanted);
@@ -142,6 +138,16 @@ void MqttService::on_state_changed(CMQTTInterface::State state, const QString &r
         qInfo().noquote() << "MQTT: connected to" << broker_address(mqtt->settings());
     }
     emit status_changed(status_text());
+}
+
+QString MqttService::default_client_id() const
+{
+    return korvel::mqtt::Settings::client_id_for(client_name);
+}
+
+QString MqttService::default_prefix() const
+{
+    return korvel::mqtt::Settings::prefix_for(client_name);
 }
 
 QString MqttService::status_text() const

@@ -52,6 +52,12 @@ public:
     CMQTTInterface *interface() const { return mqtt; }
     korvel::mqtt::Bridge *mqtt_bridge() const { return bridge; }
 
+    // The client id used when none is set: this program's own.
+    QString default_client_id() const;
+    // The topic prefix used when none is set: NAME/<host>, so the two programs of a machine never write each
+    // other's retained state.
+    QString default_prefix() const;
+
     // "Off", "Connecting…", "Connected to broker.example:1883", "Failed: <reason>".
     QString status_text() const;
 

@@ -3,12 +3,16 @@
 
 #include "mqtt/socketbacklog.h"
 
+#include <QDeadlineTimer>
 #include <QDebug>
+#include <QFile>
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
 
 #include <mosquitto.h>
+
+#include <poll.h>
 
 #include <cerrno>
 #include <cstring>
@@ -28,6 +32,8 @@ constexpr int state_qos = 1;
 constexpr int reply_qos = 1;
 constexpr int command_qos = 1;
 constexpr int housekeeping_interval_ms = 1000;
+// How long a stop waits for the goodbye to leave for the broker.
+constexpr int farewell_ms = 2000;
 
 QString lower_first(QString text)
 {
@@ -64,6 +70,16 @@ QString library_error_text(int rc, int saved_errno)
     if (rc == MOSQ_ERR_ERRNO && saved_errno != 0)
         return lower_first(QString::fromLocal8Bit(std::strerror(saved_errno)));
     return lower_first(QString::fromUtf8(mosquitto_strerror(rc)));
+}
+
+// Why a file the TLS setup needs cannot be used; empty when it can be read.
+QString unreadable(const QString &what, const QString &path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly))
+        return QString();
+    return QStringLiteral("invalid settings: cannot read the %1 \"%2\": %3")
+        .arg(what, path, lower_first(file.errorString()));
 }
 
 bool valid_publish_topic(const QString &topic)
@@ -149,18 +165,44 @@ void CMQTTInterface::start()
     if (!config.user.isEmpty())
         mosquitto_username_pw_set(client, config.user.toUtf8().constData(),
                                   config.password.isEmpty() ? nullptr : config.password.toUtf8().constData());
-    if (config.tls) {
-        const int rc =
-            mosquitto_tls_set(client, nullptr, config.ca_path.toLocal8Bit().constData(), nullptr, nullptr, nullptr);
-        if (rc != MOSQ_ERR_SUCCESS) {
-            give_up(QStringLiteral("invalid settings: TLS: %1").arg(library_error_text(rc, errno)));
-            return;
-        }
-    }
+    mosquitto_log_callback_set(client, &CMQTTInterface::on_log_cb);
+    if (config.tls && !set_up_tls())
+        return;
     const QByteArray will_topic = status_topic.toUtf8();
     mosquitto_will_set(client, will_topic.constData(), int(status_offline.size()), status_offline.constData(),
                        status_qos, true);
     attempt();
+}
+
+bool CMQTTInterface::set_up_tls()
+{
+    if (config.client_cert.isEmpty() != config.client_key.isEmpty()) {
+        give_up(config.client_key.isEmpty() ? QStringLiteral("invalid settings: a client certificate needs its key")
+                                            : QStringLiteral("invalid settings: a client key needs its certificate"));
+        return false;
+    }
+    for (const auto &[what, path] : {std::pair{"CA file", config.ca_file},
+                                     {"client certificate", config.client_cert},
+                                     {"client key", config.client_key}}) {
+        const QString why = path.isEmpty() ? QString() : unreadable(QString::fromLatin1(what), path);
+        if (!why.isEmpty()) {
+            give_up(why);
+            return false;
+        }
+    }
+    const auto file_or_null = [](const QByteArray &path) { return path.isEmpty() ? nullptr : path.constData(); };
+    const QByteArray ca_file = config.ca_file.toLocal8Bit();
+    // A CA file of its own stands instead of the system's authorities, not beside them.
+    const QByteArray ca_path = config.ca_file.isEmpty() ? config.ca_path.toLocal8Bit() : QByteArray();
+    const QByteArray cert = config.client_cert.toLocal8Bit();
+    const QByteArray key = config.client_key.toLocal8Bit();
+    const int rc = mosquitto_tls_set(client, file_or_null(ca_file), file_or_null(ca_path), file_or_null(cert),
+                                     file_or_null(key), nullptr);
+    if (rc != MOSQ_ERR_SUCCESS) {
+        give_up(QStringLiteral("invalid settings: TLS: %1").arg(library_error_text(rc, errno)));
+        return false;
+    }
+    return true;
 }
 
 void CMQTTInterface::stop()
@@ -172,11 +214,26 @@ void CMQTTInterface::stop()
         mosquitto_publish(client, nullptr, status_topic.constData(), int(status_offline.size()),
                           status_offline.constData(), status_qos, true);
         mosquitto_disconnect(client);
+        flush_farewell();
     }
     destroy_client();
     queue.drop_unretained();
     if (link_state != State::Disconnected)
         set_state(State::Disconnected, QString());
+}
+
+void CMQTTInterface::flush_farewell()
+{
+    // The library writes what it can at once; what the socket did not take yet (a busy link) would be lost
+    // with the client, and the broker would speak the will instead.
+    const QDeadlineTimer deadline(farewell_ms);
+    while (mosquitto_want_write(client) && !deadline.hasExpired()) {
+        pollfd socket{mosquitto_socket(client), POLLOUT, 0};
+        if (socket.fd < 0 || ::poll(&socket, 1, int(deadline.remainingTime())) <= 0)
+            return;
+        if (mosquitto_loop_write(client, 1) != MOSQ_ERR_SUCCESS)
+            return;
+    }
 }
 
 void CMQTTInterface::destroy_client()
@@ -200,12 +257,16 @@ void CMQTTInterface::attempt()
         return;
     set_state(State::Connecting, QString());
     connack = -1;
+    library_error.clear();
+    tls_reason.clear();
     const QByteArray host = config.host.trimmed().toUtf8();
     errno = 0;
     const int rc = mosquitto_connect_async(client, host.constData(), config.effective_port(), keepalive_s);
     const int saved_errno = errno;
     if (rc != MOSQ_ERR_SUCCESS) {
-        link_failed(QStringLiteral("broker unreachable: %1").arg(library_error_text(rc, saved_errno)));
+        const QString tls = tls_failure(rc, saved_errno);
+        link_failed(
+            QStringLiteral("broker unreachable: %1").arg(tls.isEmpty() ? library_error_text(rc, saved_errno) : tls));
         return;
     }
     connect_timer->start();
@@ -263,6 +324,11 @@ void CMQTTInterface::after_library_call(int rc, int saved_errno)
         QString why;
         if (connack > 0)
             why = refusal_text(connack);
+        else if (const QString tls = tls_failure(rc, saved_errno); !tls.isEmpty())
+            // Also when the broker's refusal of a missing client certificate comes after the handshake.
+            why = (link_state == State::Connected ? QStringLiteral("connection lost: ")
+                                                  : QStringLiteral("broker unreachable: ")) +
+                  tls;
         else if (link_state == State::Connected && rc == MOSQ_ERR_CONN_LOST)
             why = QStringLiteral("connection lost");
         else if (link_state == State::Connected)
@@ -423,6 +489,40 @@ void CMQTTInterface::pump()
     }
     if (write_notifier)
         write_notifier->setEnabled(mosquitto_want_write(client));
+}
+
+QString CMQTTInterface::tls_failure(int rc, int saved_errno) const
+{
+    if (!config.tls)
+        return QString();
+    // The library's word for a TLS session that ended without a reason from OpenSSL: under TLS 1.3 a broker
+    // refuses a missing client certificate after the handshake, and its alert may be lost to the reset.
+    if (library_error.isEmpty() && tls_reason.isEmpty())
+        return rc == MOSQ_ERR_ERRNO && saved_errno == EPROTO
+                   ? QStringLiteral("TLS handshake failed: the broker closed the connection")
+                   : QString();
+    // "Error: Unable to load client key file "…"." and OpenSSL's "error:05800074:x509 certificate
+    // routines::key values mismatch" give "unable to load client key file "…" (key values mismatch)".
+    QString sentence = library_error;
+    if (sentence.startsWith(QLatin1String("Error: ")))
+        sentence.remove(0, 7);
+    sentence = lower_first(sentence);
+    const QString detail = sentence.isEmpty()     ? tls_reason
+                           : tls_reason.isEmpty() ? sentence
+                                                  : QStringLiteral("%1 (%2)").arg(sentence, tls_reason);
+    return QStringLiteral("TLS handshake failed: ") + detail;
+}
+
+void CMQTTInterface::on_log_cb(mosquitto *, void *self, int level, const char *text)
+{
+    if (level != MOSQ_LOG_ERR)
+        return;
+    auto *me = static_cast<CMQTTInterface *>(self);
+    const QString line = QString::fromUtf8(text);
+    if (line.startsWith(QLatin1String("OpenSSL Error")))
+        me->tls_reason = line.section(QLatin1Char(':'), -1).trimmed();
+    else if (me->library_error.isEmpty())
+        me->library_error = line;
 }
 
 void CMQTTInterface::on_connect_cb(mosquitto *, void *self, int rc)

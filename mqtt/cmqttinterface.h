@@ -105,7 +105,14 @@ private:
     static void on_connect_cb(mosquitto *, void *self, int rc);
     static void on_message_cb(mosquitto *, void *self, const mosquitto_message *message);
     static void on_publish_cb(mosquitto *, void *self, int mid);
+    static void on_log_cb(mosquitto *, void *self, int level, const char *text);
 
+    // Hands the TLS settings to the client; false (and given up) when they cannot work.
+    bool set_up_tls();
+    // "TLS handshake failed: <why>" when the library logged why a TLS connection failed; else empty.
+    QString tls_failure(int rc, int saved_errno) const;
+    // Writes what the library still holds for the broker, for a bounded time.
+    void flush_farewell();
     void attempt();
     // Acts on what the library's callbacks noted and on the result of the library call that ran them.
     void after_library_call(int rc, int saved_errno);
@@ -140,6 +147,9 @@ private:
     // Noted by the callbacks.
     int connack = -1;
     QList<QByteArray> commands;
+    // Since the attempt began: the library's first error line, and OpenSSL's last reason for a TLS failure.
+    QString library_error;
+    QString tls_reason;
 
     QByteArray current_status = status_disconnected;
     QMap<QString, QByteArray> state_topics;

@@ -21,7 +21,12 @@ QString Settings::effective_client_id() const
 
 QString Settings::default_prefix()
 {
-    return QStringLiteral("korvel/") + QSysInfo::machineHostName();
+    return prefix_for(QStringLiteral("korvel"));
+}
+
+QString Settings::prefix_for(const QString &name)
+{
+    return name + QLatin1Char('/') + QSysInfo::machineHostName();
 }
 
 QString Settings::default_client_id()

@@ -10,8 +10,13 @@ struct Settings {
     // 0 picks the usual port for the transport: plain_port, or tls_port with TLS.
     int port = 0;
     bool tls = false;
-    // Directory of trusted certificate authorities for TLS: the system's by default.
+    // Directory of trusted certificate authorities for TLS: the system's by default. A CA file replaces it.
     QString ca_path = QStringLiteral("/etc/ssl/certs");
+    // PEM files: the authority that signed the broker's certificate (a facility's own), and this client's
+    // certificate and key for a broker that asks for one. Empty: none.
+    QString ca_file;
+    QString client_cert;
+    QString client_key;
     QString user;
     QString password;
     // Every topic of this bridge lies below it; empty picks default_prefix().
@@ -26,11 +31,15 @@ struct Settings {
     QString effective_prefix() const;
     QString effective_client_id() const;
 
+    bool operator==(const Settings &) const = default;
+
     // "korvel/" and this machine's host name, so bridges of a facility do not meet on one broker.
     static QString default_prefix();
     static QString default_client_id();
     // NAME-<host>: each program of a machine its own id, since a broker lets one session per id live.
     static QString client_id_for(const QString &name);
+    // NAME/<host>: default_prefix() is prefix_for("korvel").
+    static QString prefix_for(const QString &name);
 };
 
 } // namespace korvel::mqtt

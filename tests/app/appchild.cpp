@@ -1,7 +1,7 @@
 // The application as a process of its own, for tests that start it, kill it or start it twice:
-//   appchild real|emulated [hide] [click:<object name>] [type:<object name>=<text>] ...
+//   appchild real|emulated [hide] [click:<object name>] [type:<object name>=<text>] [edit:<object name>=<text>] ...
 // carries out the steps on the window as a user would, then prints "ready"; afterwards it prints "shown" each
-// time the window is shown.
+// time the window is shown. type: confirms the text with Return; edit: leaves it being typed.
 #include "app/application.h"
 #include "app/mainwindow.h"
 
@@ -37,14 +37,15 @@ void carry_out(MainWindow &window, const QString &step)
         window.hide();
     } else if (step.startsWith(QLatin1String("click:"))) {
         window.findChild<QAbstractButton *>(step.mid(6))->click();
-    } else if (step.startsWith(QLatin1String("type:"))) {
+    } else if (step.startsWith(QLatin1String("type:")) || step.startsWith(QLatin1String("edit:"))) {
         const qsizetype equals = step.indexOf(QLatin1Char('='));
         auto *field = window.findChild<QLineEdit *>(step.mid(5, equals - 5));
         field->setFocus();
         field->selectAll();
         QTest::keyClick(field, Qt::Key_Backspace);
         QTest::keyClicks(field, step.mid(equals + 1));
-        QTest::keyClick(field, Qt::Key_Return);
+        if (step.startsWith(QLatin1String("type:")))
+            QTest::keyClick(field, Qt::Key_Return);
     }
 }
 

@@ -1,6 +1,8 @@
 #include "app/application.h"
 #include "app/mainwindow.h"
 #include "emulator/emulateddevice.h"
+#include "mqtt/broker.h"
+#include "mqtt/probe.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -8,12 +10,15 @@
 #include <QMenu>
 #include <QProcess>
 #include <QSettings>
+#include <QSysInfo>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <memory>
+
+#include <signal.h>
 
 namespace {
 
@@ -277,6 +282,57 @@ private slots:
         Child next(session, {"real"});
         QVERIFY(next.says("ready"));
         QCOMPARE(next.process.state(), QProcess::Running);
+    }
+
+    void stopSignalQuitsAsQuitDoes_data()
+    {
+        QTest::addColumn<int>("signal_number");
+        QTest::addColumn<QByteArray>("logged");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << QByteArray("Quitting on SIGTERM");
+        QTest::newRow("SIGINT") << int(SIGINT) << QByteArray("Quitting on SIGINT");
+    }
+
+    // A logout, `systemctl --user stop` or Ctrl+C quits as "Quit" does: a port still being typed is stored, the
+    // application itself says "offline" on the broker (a clean disconnect, so not the broker's last will), and
+    // the exit status is 0.
+    void stopSignalQuitsAsQuitDoes()
+    {
+        QFETCH(int, signal_number);
+        QFETCH(QByteArray, logged);
+
+        Broker broker("allow_anonymous true\nlog_type all\n");
+        QVERIFY(broker.start());
+        QTemporaryDir session;
+        QVERIFY(session.isValid());
+        const QString application = "Korvel Control Emulated";
+        const QString status = "house/stop-test/status";
+        {
+            QSettings settings(session.filePath("config/Velmora/" + application + ".conf"), QSettings::NativeFormat);
+            settings.setValue("mqtt_enabled", true);
+            settings.setValue("mqtt_host", "127.0.0.1");
+            settings.setValue("mqtt_port", broker.port());
+            settings.setValue("mqtt_prefix", "house/stop-test");
+        }
+        Probe watcher(broker.port(), status);
+        QVERIFY(watcher.ready());
+        Child child(session, {"emulated", "click:checkBox_use_defaults", "edit:lineEdit_LISTEN=20131"});
+        QVERIFY(child.says("ready"));
+        QVERIFY(watcher.wait_for([&] { return watcher.last.value(status) == "\"connected\""; }, 20000));
+
+        QCOMPARE(::kill(pid_t(child.process.processId()), signal_number), 0);
+        QVERIFY(child.process.waitForFinished(20000));
+        QCOMPARE(child.process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(child.process.exitCode(), 0);
+        QVERIFY(child.process.readAllStandardError().contains(logged));
+        QVERIFY(watcher.wait_for([&] { return watcher.last.value(status) == "\"offline\""; }));
+        QString log;
+        const QString client = "korvel-emulated-" + QSysInfo::machineHostName();
+        QTRY_VERIFY2((log += broker.log()).contains("Received DISCONNECT from " + client), qPrintable(log));
+        // The "offline" was the application's own last message, not the will sent for a vanished client.
+        const qsizetype goodbye = log.lastIndexOf("Received PUBLISH from " + client);
+        QVERIFY2(goodbye >= 0 && log.indexOf("'" + status + "', ... (9 bytes)", goodbye) >= 0, qPrintable(log));
+        QVERIFY2(!log.contains("Client " + client + " closed its connection"), qPrintable(log));
+        QCOMPARE(stored(session, application, "udp_listen_port").toString(), "20131");
     }
 
     void returnsTheLoopsExitCode()

@@ -145,12 +145,21 @@ private slots:
         QTest::addColumn<QVariantMap>("stored");
         QTest::addColumn<QVariantMap>("read");
 
-        const QVariantMap defaults{{"mqtt_enabled", false},    {"mqtt_host", ""},     {"mqtt_port", 0},
-                                   {"mqtt_tls", false},        {"mqtt_user", ""},     {"mqtt_prefix", ""},
-                                   {"mqtt_metering_rate", 20}, {"mqtt_client_id", ""}};
-        const QVariantMap own{{"mqtt_enabled", true},    {"mqtt_host", "broker.example"}, {"mqtt_port", 8884},
-                              {"mqtt_tls", true},        {"mqtt_user", "studio1"},        {"mqtt_prefix", "house/a"},
-                              {"mqtt_metering_rate", 0}, {"mqtt_client_id", "desk-a"}};
+        const QVariantMap defaults{{"mqtt_enabled", false},    {"mqtt_host", ""},      {"mqtt_port", 0},
+                                   {"mqtt_tls", false},        {"mqtt_user", ""},      {"mqtt_prefix", ""},
+                                   {"mqtt_metering_rate", 20}, {"mqtt_client_id", ""}, {"mqtt_ca_file", ""},
+                                   {"mqtt_client_cert", ""},   {"mqtt_client_key", ""}};
+        const QVariantMap own{{"mqtt_enabled", true},
+                              {"mqtt_host", "broker.example"},
+                              {"mqtt_port", 8884},
+                              {"mqtt_tls", true},
+                              {"mqtt_user", "studio1"},
+                              {"mqtt_prefix", "house/a"},
+                              {"mqtt_metering_rate", 0},
+                              {"mqtt_client_id", "desk-a"},
+                              {"mqtt_ca_file", "/etc/korvel/facility-ca.pem"},
+                              {"mqtt_client_cert", "/etc/korvel/studio-a.crt"},
+                              {"mqtt_client_key", "/etc/korvel/studio-a.key"}};
         QTest::newRow("nothing stored: off, defaults") << QVariantMap{} << defaults;
         QTest::newRow("everything own") << own << own;
         QVariantMap highest = own;
@@ -219,6 +228,7 @@ private slots:
         const QString bad_port =
             "mqtt_port_problem: A port is a number from 1 to 65535; empty or 0 takes the usual port.";
         const QString wildcard = "mqtt_prefix_problem: A topic prefix cannot contain + or #: they are wildcards.";
+        const QString pair = "A client certificate and its key are given together.";
         // Only refused rows are enabled: a taken one stays off, so no test row connects anywhere.
         const auto row = [](const char *name, const QString &host, const QString &port, const QString &prefix,
                             const QString &refusal, int stored_port = 0, bool enabled = false) {
@@ -242,6 +252,8 @@ private slots:
         row("prefix with a trailing /", "b", "", "house/a/", "");
         row("two refusals at once", "", "x", "#",
             "mqtt_host_problem: Enter the broker's name or address.\n" + bad_port + "\n" + wildcard, 0, true);
+        // The client key field is emptied in this row.
+        row("client certificate without its key", "b", "", "", "mqtt_client_key_problem: " + pair, 0, true);
     }
 
     // A refused choice is explained at its field and neither stored nor applied; a taken one is both.
@@ -262,10 +274,25 @@ private slots:
         child<QLineEdit>(dialog, "mqtt_host")->setText(host);
         child<QLineEdit>(dialog, "mqtt_port")->setText(port);
         child<QLineEdit>(dialog, "mqtt_prefix")->setText(prefix);
+        // Empty: the program's own id and prefix, shown in the fields.
+        QCOMPARE(child<QLineEdit>(dialog, "mqtt_client_id")->placeholderText(),
+                 "korvel-test-" + QSysInfo::machineHostName());
+        QCOMPARE(child<QLineEdit>(dialog, "mqtt_prefix")->placeholderText(),
+                 "korvel-test/" + QSysInfo::machineHostName());
+        QCOMPARE(child<QLineEdit>(dialog, "mqtt_ca_file")->placeholderText(), "the system's certificate authorities");
+        const QMap<QString, QString> files{{"mqtt_ca_file", " /etc/korvel/ca.pem "},
+                                           {"mqtt_client_cert", "/etc/korvel/a.crt"},
+                                           {"mqtt_client_key", "/etc/korvel/a.key"},
+                                           {"mqtt_client_id", "desk-a"}};
+        for (auto it = files.cbegin(); it != files.cend(); ++it)
+            child<QLineEdit>(dialog, qPrintable(it.key()))->setText(it.value());
+        if (refusal.contains("mqtt_client_key_problem"))
+            child<QLineEdit>(dialog, "mqtt_client_key")->clear();
         dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
 
         QStringList shown;
-        for (const char *name : {"mqtt_host_problem", "mqtt_port_problem", "mqtt_prefix_problem"}) {
+        for (const char *name :
+             {"mqtt_host_problem", "mqtt_port_problem", "mqtt_prefix_problem", "mqtt_client_key_problem"}) {
             const QString text = problem_shown(dialog, name);
             if (!text.isEmpty())
                 shown.append(QString::fromLatin1(name) + ": " + text);
@@ -279,6 +306,8 @@ private slots:
         if (taken) {
             QCOMPARE(settings.value("mqtt_port").toInt(), stored_port);
             QCOMPARE(settings.value("mqtt_prefix").toString(), prefix);
+            for (auto it = files.cbegin(); it != files.cend(); ++it)
+                QCOMPARE(settings.value(it.key()).toString(), it.value().trimmed());
             QCOMPARE(service.status_text(), "Off");
         }
     }

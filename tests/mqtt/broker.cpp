@@ -71,5 +71,8 @@ void Broker::resume()
 
 QString Broker::log()
 {
+    // Also without an event loop (a test without an application object) the pipe is read.
+    while (process.waitForReadyRead(0)) {
+    }
     return QString::fromLocal8Bit(process.readAll());
 }

@@ -6,7 +6,7 @@
 #include <mosquitto.h>
 
 Probe::Probe(quint16 port, const QString &filter, const QString &tls_authority, const QString &user,
-             const QString &password)
+             const QString &password, const QString &client_cert, const QString &client_key)
 {
     mosquitto_lib_init();
     client = mosquitto_new(nullptr, true, this);
@@ -24,7 +24,9 @@ Probe::Probe(quint16 port, const QString &filter, const QString &tls_authority, 
     if (!user.isEmpty())
         mosquitto_username_pw_set(client, user.toUtf8().constData(), password.toUtf8().constData());
     if (!tls_authority.isEmpty())
-        mosquitto_tls_set(client, tls_authority.toLocal8Bit().constData(), nullptr, nullptr, nullptr, nullptr);
+        mosquitto_tls_set(client, tls_authority.toLocal8Bit().constData(), nullptr,
+                          client_cert.isEmpty() ? nullptr : client_cert.toLocal8Bit().constData(),
+                          client_key.isEmpty() ? nullptr : client_key.toLocal8Bit().constData(), nullptr);
     if (mosquitto_connect(client, "127.0.0.1", port, 60) != MOSQ_ERR_SUCCESS)
         return;
     mosquitto_subscribe(client, nullptr, filter.toUtf8().constData(), 1);

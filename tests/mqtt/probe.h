@@ -19,9 +19,10 @@ public:
         bool retained;
     };
 
-    // With a certificate authority file, over TLS to 127.0.0.1; with a user name, logged in.
+    // With a certificate authority file, over TLS to 127.0.0.1 (with a client certificate and key when given);
+    // with a user name, logged in.
     Probe(quint16 port, const QString &filter, const QString &tls_authority = {}, const QString &user = {},
-          const QString &password = {});
+          const QString &password = {}, const QString &client_cert = {}, const QString &client_key = {});
     ~Probe();
 
     bool ready() const { return subscribed; }

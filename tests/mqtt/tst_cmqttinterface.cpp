@@ -52,8 +52,9 @@ bool run(const QString &program, const QStringList &args)
     return p.waitForFinished() && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
-// In dir: an authority "ca" and a broker certificate for 127.0.0.1 signed by it, an unrelated authority
-// "other", and each authority's certificate alone, hashed for lookup, in dir/ca and dir/other.
+// In dir: an authority "ca", a broker certificate for 127.0.0.1 and a client certificate, both signed by it, an
+// unrelated authority "other", and each authority's certificate alone, hashed for lookup, in dir/ca and
+// dir/other.
 bool make_certificates(const QString &dir)
 {
     const QStringList ec{"-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes"};
@@ -70,12 +71,16 @@ bool make_certificates(const QString &dir)
             !run("openssl", {"rehash", dir + "/" + name}))
             return false;
     }
-    return run("openssl",
-               QStringList{"req"} + ec +
-                   QStringList{"-subj", "/CN=broker", "-keyout", dir + "/server.key", "-out", dir + "/server.csr"}) &&
-           run("openssl",
-               {"x509", "-req", "-in", dir + "/server.csr", "-CA", dir + "/ca.crt", "-CAkey", dir + "/ca.key",
-                "-CAcreateserial", "-days", "1", "-extfile", dir + "/ext.cnf", "-out", dir + "/server.crt"});
+    for (const QString name : {"server", "client"}) {
+        if (!run("openssl", QStringList{"req"} + ec +
+                                QStringList{"-subj", "/CN=" + name, "-keyout", dir + "/" + name + ".key", "-out",
+                                            dir + "/" + name + ".csr"}) ||
+            !run("openssl",
+                 {"x509", "-req", "-in", dir + "/" + name + ".csr", "-CA", dir + "/ca.crt", "-CAkey", dir + "/ca.key",
+                  "-CAcreateserial", "-days", "1", "-extfile", dir + "/ext.cnf", "-out", dir + "/" + name + ".crt"}))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -134,67 +139,56 @@ void TestCMQTTInterface::connectionOutcome_data()
     QTest::addColumn<QString>("broker_kind");
     QTest::addColumn<QString>("user");
     QTest::addColumn<QString>("password");
+    // A directory of authorities, or a CA file (*.crt), in the test's certificate directory.
     QTest::addColumn<QString>("authority");
+    // The client certificate and key given: "" none, "client" its own pair, "key" a key only, "mismatch" the
+    // certificate with another key.
+    QTest::addColumn<QString>("client");
     QTest::addColumn<QString>("host");
     QTest::addColumn<QString>("topic_prefix");
     QTest::addColumn<State>("state");
+    // DIR stands for the certificate directory; A|B: either (the broker's alert may be lost to its reset).
     QTest::addColumn<QString>("reason");
 
     const QString ip = "127.0.0.1";
     const QString refused = "connection refused: not authorised";
+    const QString handshake = "broker unreachable: TLS handshake failed: ";
     const State up = State::Connected;
     const State failed = State::Failed;
-    QTest::newRow("anonymous") << "open"
-                               << ""
-                               << ""
-                               << "" << ip << prefix << up << "";
-    QTest::newRow("right password") << "accounts"
-                                    << "studio1"
-                                    << "s3cret"
-                                    << "" << ip << prefix << up << "";
-    QTest::newRow("wrong password") << "accounts"
-                                    << "studio1"
-                                    << "secret"
-                                    << "" << ip << prefix << failed << refused;
-    QTest::newRow("unknown user") << "accounts"
-                                  << "studio2"
-                                  << "s3cret"
-                                  << "" << ip << prefix << failed << refused;
-    QTest::newRow("no user") << "accounts"
-                             << ""
-                             << ""
-                             << "" << ip << prefix << failed << refused;
-    QTest::newRow("TLS, trusted") << "tls"
-                                  << ""
-                                  << ""
-                                  << "ca" << ip << prefix << up << "";
-    QTest::newRow("TLS, other authority")
-        << "tls"
-        << ""
-        << ""
-        << "other" << ip << prefix << failed << "broker unreachable: TLS handshake failed";
-    QTest::newRow("nothing listening") << "none"
-                                       << ""
-                                       << ""
-                                       << "" << ip << prefix << failed << "broker unreachable: connection refused";
-    QTest::newRow("never answers") << "silent"
-                                   << ""
-                                   << ""
-                                   << "" << ip << prefix << failed << "broker unreachable: no answer within 0.3 s";
-    QTest::newRow("wildcard in prefix") << "open"
-                                        << ""
-                                        << ""
-                                        << "" << ip << "studio/+/a" << failed
-                                        << R"(invalid settings: topic prefix "studio/+/a")";
-    QTest::newRow("prefix a wildcard") << "open"
-                                       << ""
-                                       << ""
-                                       << "" << ip << "#" << failed << R"(invalid settings: topic prefix "#")";
-    QTest::newRow("no host") << "open"
-                             << ""
-                             << ""
-                             << ""
-                             << " " << prefix << failed << "invalid settings: no broker host";
+    const auto row = [&](const char *name, const QString &kind, const QString &user, const QString &password,
+                         const QString &authority, const QString &client, const QString &host,
+                         const QString &topic_prefix, State state, const QString &reason) {
+        QTest::newRow(name) << kind << user << password << authority << client << host << topic_prefix << state
+                            << reason;
+    };
+    row("anonymous", "open", "", "", "", "", ip, prefix, up, "");
+    row("right password", "accounts", "studio1", "s3cret", "", "", ip, prefix, up, "");
+    row("wrong password", "accounts", "studio1", "secret", "", "", ip, prefix, failed, refused);
+    row("unknown user", "accounts", "studio2", "s3cret", "", "", ip, prefix, failed, refused);
+    row("no user", "accounts", "", "", "", "", ip, prefix, failed, refused);
+    row("TLS, trusted", "tls", "", "", "ca", "", ip, prefix, up, "");
+    row("TLS, other authority", "tls", "", "", "other", "", ip, prefix, failed,
+        handshake + "certificate verify failed");
+    row("TLS, CA file", "tls", "", "", "ca.crt", "", ip, prefix, up, "");
+    row("TLS, CA file of another authority", "tls", "", "", "other.crt", "", ip, prefix, failed,
+        handshake + "certificate verify failed");
+    row("TLS, CA file missing", "tls", "", "", "missing.crt", "", ip, prefix, failed,
+        R"(invalid settings: cannot read the CA file "DIR/missing.crt": no such file or directory)");
+    row("client certificate required and given", "client certificates", "", "", "ca.crt", "client", ip, prefix, up, "");
+    row("client certificate required, none given", "client certificates", "", "", "ca.crt", "", ip, prefix, failed,
+        handshake + "tlsv13 alert certificate required|" + handshake + "the broker closed the connection");
+    row("client certificate required, other authority", "client certificates", "", "", "other.crt", "client", ip,
+        prefix, failed, handshake + "certificate verify failed");
+    row("client key without its certificate", "client certificates", "", "", "ca.crt", "key", ip, prefix, failed,
+        "invalid settings: a client key needs its certificate");
+    row("client key of another certificate", "client certificates", "", "", "ca.crt", "mismatch", ip, prefix, failed,
+        handshake + R"(unable to load client key file "DIR/other.key" (key values mismatch))");
+    row("nothing listening", "none", "", "", "", "", ip, prefix, failed, "broker unreachable: connection refused");
+    row("never answers", "silent", "", "", "", "", ip, prefix, failed, "broker unreachable: no answer within 0.3 s");
+    row("wildcard in prefix", "open", "", "", "", "", ip, "studio/+/a", failed,
+        R"(invalid settings: topic prefix "studio/+/a")");
+    row("prefix a wildcard", "open", "", "", "", "", ip, "#", failed, R"(invalid settings: topic prefix "#")");
+    row("no host", "open", "", "", "", "", " ", prefix, failed, "invalid settings: no broker host");
 }
 
 void TestCMQTTInterface::connectionOutcome()
@@ -203,6 +197,7 @@ void TestCMQTTInterface::connectionOutcome()
     QFETCH(QString, user);
     QFETCH(QString, password);
     QFETCH(QString, authority);
+    QFETCH(QString, client);
     QFETCH(QString, host);
     QFETCH(QString, topic_prefix);
     QFETCH(State, state);
@@ -213,10 +208,12 @@ void TestCMQTTInterface::connectionOutcome()
     if (broker_kind == "accounts") {
         QVERIFY(run("mosquitto_passwd", {"-c", "-b", dir.filePath("passwords"), "studio1", "s3cret"}));
         options = "allow_anonymous false\npassword_file " + dir.filePath("passwords").toUtf8() + "\n";
-    } else if (broker_kind == "tls") {
+    } else if (broker_kind == "tls" || broker_kind == "client certificates") {
         QVERIFY(make_certificates(dir.path()));
         options += "certfile " + dir.filePath("server.crt").toUtf8() + "\nkeyfile " +
                    dir.filePath("server.key").toUtf8() + "\n";
+        if (broker_kind == "client certificates")
+            options += "require_certificate true\ncafile " + dir.filePath("ca.crt").toUtf8() + "\n";
     }
     broker = std::make_unique<Broker>(options);
     QTcpServer silent; // takes the connection but never answers it
@@ -232,7 +229,16 @@ void TestCMQTTInterface::connectionOutcome()
     s.user = user;
     s.password = password;
     s.tls = !authority.isEmpty();
-    s.ca_path = dir.filePath(authority);
+    // A CA file stands instead of the system's authorities.
+    if (authority.endsWith(".crt"))
+        s.ca_file = dir.filePath(authority);
+    else
+        s.ca_path = dir.filePath(authority);
+    if (client == "client" || client == "mismatch")
+        s.client_cert = dir.filePath("client.crt");
+    if (!client.isEmpty())
+        s.client_key = dir.filePath(client == "mismatch" ? "other.key" : "client.key");
+    reason.replace("DIR", dir.path());
     s.host = host;
     s.prefix = topic_prefix;
     mqtt->set_settings(s);
@@ -242,12 +248,15 @@ void TestCMQTTInterface::connectionOutcome()
     mqtt->start();
     QTRY_VERIFY_WITH_TIMEOUT(mqtt->state() == State::Connected || mqtt->state() == State::Failed, 10000);
     QCOMPARE(mqtt->state(), state);
+    if (reason.contains('|') && reason.split('|').contains(mqtt->reason()))
+        reason = mqtt->reason();
     QCOMPARE(mqtt->reason(), reason);
     QCOMPARE(changes.last().at(1).toString(), reason);
 
     if (state == State::Connected) {
         QCOMPARE(states(changes), (QList<State>{State::Connecting, State::Connected}));
-        Probe late(broker->port(), prefix + "/#", s.tls ? dir.filePath("ca.crt") : QString(), user, password);
+        Probe late(broker->port(), prefix + "/#", s.tls ? dir.filePath("ca.crt") : QString(), user, password,
+                   s.client_cert, s.client_key);
         QVERIFY(late.wait_for([&] { return !late.retained.isEmpty(); }));
         QCOMPARE(late.retained, (Retained{{status_topic, R"("connected")"}}));
         return;
