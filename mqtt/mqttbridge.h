@@ -53,6 +53,11 @@ private:
     CMQTTInterface *mqtt;
     // Coalesces the state refreshes asked for within one pass of the event loop.
     QTimer *refresh_timer;
+    // What the refresh rebuilds: the keys of these items (a bit per report id), or the whole snapshot. Whole
+    // after the link's notices, and for as long as a whole snapshot lacked keys: the first report of an item is
+    // silent, so a key that comes late has no notification of its own.
+    quint64 changed_items = 0;
+    bool whole = true;
     MeteringThrottle *throttle;
     // The value of each state key as last handed to the interface.
     QJsonObject published;
