@@ -24,12 +24,6 @@ constexpr int event_qos = 1;
 // Meters are live: a lost one is replaced by the next, and they are the first the outgoing queue drops.
 constexpr int metering_qos = 0;
 
-// The interval of a rate, rounded up so that the rate is never exceeded.
-int interval_ms(int per_second)
-{
-    return per_second > 0 ? (1000 + per_second - 1) / per_second : 0;
-}
-
 const QString &metering_msg()
 {
     static const QString name = QLatin1String(item(ReportId::metering).notification);
@@ -72,7 +66,7 @@ Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, 
     connect(mqtt, &CMQTTInterface::command_received, this, &Bridge::on_command);
     connect(console, &CKorvel::state_metering_event, this, &Bridge::on_metering);
     connect(throttle, &MeteringThrottle::due, this, &Bridge::on_levels_due);
-    throttle->set_interval(interval_ms(rate));
+    throttle->set_rate(rate);
     // Created on a console whose state is already complete: nothing announces it again.
     if (ws->state_complete())
         refresh_timer->start();
@@ -81,7 +75,7 @@ Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, 
 void Bridge::set_metering_rate(int per_second)
 {
     rate = qBound(0, per_second, max_metering_rate);
-    throttle->set_interval(interval_ms(rate));
+    throttle->set_rate(rate);
 }
 
 void Bridge::on_metering(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r)

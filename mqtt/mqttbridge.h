@@ -22,7 +22,7 @@ namespace korvel::mqtt {
 // - PREFIX/state/KEY, retained, one topic per key of the "get_all" snapshot, once the console's state is
 //   complete and again whenever a notification changed the key's value;
 // - PREFIX/event, every notification the WebSocket clients get but the level meters;
-// - PREFIX/metering, the levels at most metering_rate() times a second with peak hold;
+// - PREFIX/metering, the levels metering_rate() times a second with peak hold;
 // - PREFIX/command, carried out by the WebSocket dispatcher, its replies and errors on PREFIX/reply.
 // Every payload is the JSON the WebSocket clients get, in compact form.
 class Bridge : public QObject {
@@ -31,8 +31,9 @@ class Bridge : public QObject {
 public:
     Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, QObject *parent);
 
-    // Level messages per second at most, each with the peaks since the one before; 0 sends one for every
-    // metering report of the console. Values outside 0..max_metering_rate are brought inside.
+    // Level messages per second, exactly on average while the console reports more often (never more than it
+    // reports), each with the peaks since the one before; 0 sends one for every metering report of the
+    // console. Values outside 0..max_metering_rate are brought inside.
     void set_metering_rate(int per_second);
     int metering_rate() const { return rate; }
     static constexpr int default_metering_rate = 20;
