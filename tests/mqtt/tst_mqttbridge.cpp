@@ -258,7 +258,8 @@ void TestMqttBridge::commandIsCarriedOut_data()
                                 << "b5" << QString() << QJsonValue(QStringLiteral("green"));
     // The blink table's report, and the key it shares with the steady table's.
     QTest::newRow("led blinking")
-        << QByteArray(R"({"msg":"set_ctrl_led","data":{"b8":{"color_on":"green","color_off":"off","blink_speed":"fast"}}})")
+        << QByteArray(
+               R"({"msg":"set_ctrl_led","data":{"b8":{"color_on":"green","color_off":"off","blink_speed":"fast"}}})")
         << QByteArrayList{written("06 03 0F 02 00 02")}
         << QByteArray(R"({"data":{"b8":{"blink_speed":"fast","color_on":"green"}},"msg":"on_ctrl_led"})") << "ctrl_led"
         << "b8"
