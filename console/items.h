@@ -183,6 +183,21 @@ inline constexpr std::pair<ReportId, const char *> studio_remote_switches[] = {{
                                                                                {ReportId::cough, "cough"}};
 inline constexpr const char *studio_remote_snapshot = "studio_remote";
 
+// The keys of the "all" snapshot of a console that has reported everything: each item's snapshot key once (the
+// LED tables share one), and the studio remote's.
+constexpr int snapshot_key_count()
+{
+    int keys = 1;
+    for (std::size_t i = 0; i < std::size(catalogue); ++i) {
+        const char *key = catalogue[i].snapshot;
+        bool first = key != nullptr;
+        for (std::size_t j = 0; first && j < i; ++j)
+            first = !catalogue[j].snapshot || std::string_view(key) != catalogue[j].snapshot;
+        keys += first ? 1 : 0;
+    }
+    return keys;
+}
+
 // The level in dB of one byte of a metering report: whole steps from -50 in the low six bits, quarter steps in
 // the top two.
 constexpr float meter_level(quint8 byte)

@@ -7,11 +7,15 @@
 #include "mqtt/cmqttlinkstatus.h"
 #include "websocket/cwebsocketinterface.h"
 
+#include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLatin1String>
 #include <QTimer>
+
+#include <bit>
+#include <optional>
 
 namespace korvel::mqtt {
 
@@ -20,16 +24,30 @@ constexpr int event_qos = 1;
 // Meters are live: a lost one is replaced by the next, and they are the first the outgoing queue drops.
 constexpr int metering_qos = 0;
 
-// The interval of a rate, rounded up so that the rate is never exceeded.
-int interval_ms(int per_second)
-{
-    return per_second > 0 ? (1000 + per_second - 1) / per_second : 0;
-}
-
 const QString &metering_msg()
 {
     static const QString name = QLatin1String(item(ReportId::metering).notification);
     return name;
+}
+
+// The item whose notifications carry msg; none for the link's notices, which are no item's.
+std::optional<ReportId> item_notifying(const QString &msg)
+{
+    static const QHash<QString, ReportId> items = [] {
+        QHash<QString, ReportId> by_msg;
+        for (const Item &row : catalogue) {
+            if (row.notification)
+                by_msg.insert(QLatin1String(row.notification), row.id);
+        }
+        return by_msg;
+    }();
+    const auto it = items.constFind(msg);
+    return it == items.constEnd() ? std::nullopt : std::optional(*it);
+}
+
+quint64 bit_of(ReportId id)
+{
+    return quint64{1} << static_cast<unsigned>(id);
 }
 } // namespace
 
@@ -48,7 +66,7 @@ Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, 
     connect(mqtt, &CMQTTInterface::command_received, this, &Bridge::on_command);
     connect(console, &CKorvel::state_metering_event, this, &Bridge::on_metering);
     connect(throttle, &MeteringThrottle::due, this, &Bridge::on_levels_due);
-    throttle->set_interval(interval_ms(rate));
+    throttle->set_rate(rate);
     // Created on a console whose state is already complete: nothing announces it again.
     if (ws->state_complete())
         refresh_timer->start();
@@ -57,7 +75,7 @@ Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, 
 void Bridge::set_metering_rate(int per_second)
 {
     rate = qBound(0, per_second, max_metering_rate);
-    throttle->set_interval(interval_ms(rate));
+    throttle->set_rate(rate);
 }
 
 void Bridge::on_metering(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r)
@@ -87,11 +105,16 @@ QByteArray Bridge::json_text(const QJsonValue &value)
 
 void Bridge::on_notified(const QJsonObject &message)
 {
+    const QString msg = message.value(QLatin1String("msg")).toString();
     // The meters have their own topic, at their own rate.
-    if (message.value(QLatin1String("msg")).toString() == metering_msg())
+    if (msg == metering_msg())
         return;
     mqtt->publish(mqtt->topic(QStringLiteral("event")), json_text(message), false, event_qos);
-    // The snapshot itself says which keys a notification changed; several within one pass are read once.
+    // Read once the decoder has cached the report, after the pass: several notifications of it are read once.
+    if (const auto id = item_notifying(msg))
+        changed_items |= bit_of(*id);
+    else
+        whole = true;
     refresh_timer->start();
 }
 
@@ -101,10 +124,17 @@ void Bridge::refresh_state()
     if (!ws->state_complete())
         return;
     QJsonObject data;
-    ws->get_all_data(data);
+    if (whole) {
+        ws->get_all_data(data);
+        whole = data.size() < snapshot_key_count();
+    } else {
+        for (quint64 items = changed_items; items != 0; items &= items - 1)
+            ws->get_item_snapshot(data, static_cast<ReportId>(std::countr_zero(items)));
+    }
+    changed_items = 0;
     const auto &sent = mqtt->state_cache();
     for (auto it = data.constBegin(); it != data.constEnd(); ++it) {
-        // Most keys are as they were: comparing values costs far less than writing their text. A key the
+        // A key may be as it was: comparing values costs far less than writing their text. A key the
         // interface no longer holds (emptied with the link) is news whatever it was before.
         if (sent.contains(it.key()) && published.value(it.key()) == it.value())
             continue;

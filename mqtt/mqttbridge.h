@@ -22,7 +22,7 @@ namespace korvel::mqtt {
 // - PREFIX/state/KEY, retained, one topic per key of the "get_all" snapshot, once the console's state is
 //   complete and again whenever a notification changed the key's value;
 // - PREFIX/event, every notification the WebSocket clients get but the level meters;
-// - PREFIX/metering, the levels at most metering_rate() times a second with peak hold;
+// - PREFIX/metering, the levels metering_rate() times a second with peak hold;
 // - PREFIX/command, carried out by the WebSocket dispatcher, its replies and errors on PREFIX/reply.
 // Every payload is the JSON the WebSocket clients get, in compact form.
 class Bridge : public QObject {
@@ -31,8 +31,9 @@ class Bridge : public QObject {
 public:
     Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, QObject *parent);
 
-    // Level messages per second at most, each with the peaks since the one before; 0 sends one for every
-    // metering report of the console. Values outside 0..max_metering_rate are brought inside.
+    // Level messages per second, exactly on average while the console reports more often (never more than it
+    // reports), each with the peaks since the one before; 0 sends one for every metering report of the
+    // console. Values outside 0..max_metering_rate are brought inside.
     void set_metering_rate(int per_second);
     int metering_rate() const { return rate; }
     static constexpr int default_metering_rate = 20;
@@ -53,6 +54,11 @@ private:
     CMQTTInterface *mqtt;
     // Coalesces the state refreshes asked for within one pass of the event loop.
     QTimer *refresh_timer;
+    // What the refresh rebuilds: the keys of these items (a bit per report id), or the whole snapshot. Whole
+    // after the link's notices, and for as long as a whole snapshot lacked keys: the first report of an item is
+    // silent, so a key that comes late has no notification of its own.
+    quint64 changed_items = 0;
+    bool whole = true;
     MeteringThrottle *throttle;
     // The value of each state key as last handed to the interface.
     QJsonObject published;

@@ -137,6 +137,10 @@ public:
     static QJsonObject metering_message(const korvel::MeterLevels &levels);
     // Both of them: the "data" of the "all" reply.
     void get_all_data(QJsonObject &data);
+    // The one key of that reply which the reports of an item feed, set as get_all_data() sets it: the key of
+    // the item's notification, so that a notification needs no more than this rebuilt. Nothing for an item
+    // without a key (metering) or not yet reported in full.
+    void get_item_snapshot(QJsonObject &data, korvel::ReportId id);
     // Whether the console has answered its start-up requests since the link opened.
     bool state_complete() const;
     void get_firmware(QJsonObject &data);

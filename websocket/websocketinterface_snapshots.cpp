@@ -139,6 +139,30 @@ void CWebSocketInterface::get_all_data(QJsonObject &data)
     get_states(data);
 }
 
+void CWebSocketInterface::get_item_snapshot(QJsonObject &data, ReportId id)
+{
+    switch (id) {
+    case R::firmware:
+        get_firmware(data);
+        return;
+    case R::ctrl_led:
+    case R::ctrl_led_blink:
+        get_ctrl_led(data);
+        return;
+    case R::source_select:
+        get_src_sel(data);
+        return;
+    case R::comm:
+    case R::cough:
+        get_studio_remote(data);
+        return;
+    default:
+        break;
+    }
+    if (item(id).snapshot)
+        put_snapshot(data, id);
+}
+
 void CWebSocketInterface::get_firmware(QJsonObject &data)
 {
     const Item &row = item(R::firmware);

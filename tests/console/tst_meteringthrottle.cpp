@@ -1,5 +1,5 @@
 // Peak hold of MeteringThrottle: every level added reaches some due, no due carries a level never added, and the
-// dues come no more often than one per interval.
+// dues come no more often than one per interval; a rate gives exactly its dues a second.
 #include "console/meteringthrottle.h"
 
 #include <QElapsedTimer>
@@ -123,6 +123,53 @@ private slots:
         else
             QVERIFY2(dues <= elapsed / interval + 1,
                      qPrintable(QStringLiteral("%1 dues in %2 ms").arg(dues).arg(elapsed)));
+    }
+
+    // A rate is exact: dues counted over a second of reports on a clock of the test's own, after a second that
+    // brings the grid to its steady state. Reads of the console that come late hand over several reports at
+    // once, each stamped with the time of its read.
+    void rate_over_reports_data()
+    {
+        QTest::addColumn<int>("rate");
+        QTest::addColumn<int>("report_hz");
+        QTest::addColumn<int>("per_read"); // reports handed over at once
+        QTest::addColumn<int>("expected"); // dues in 1000 reports, give or take one
+
+        QTest::newRow("1000/s of 1000 reports a second") << 1000 << 1000 << 1 << 1000;
+        QTest::newRow("1000/s, every read 5 ms late") << 1000 << 1000 << 5 << 1000;
+        QTest::newRow("1000/s, every read 10 ms late") << 1000 << 1000 << 10 << 1000;
+        QTest::newRow("700/s") << 700 << 1000 << 1 << 700;
+        QTest::newRow("500/s, every read 2 ms late") << 500 << 1000 << 2 << 500;
+        QTest::newRow("300/s") << 300 << 1000 << 1 << 300;
+        QTest::newRow("300/s, every read 4 ms late") << 300 << 1000 << 4 << 300;
+        QTest::newRow("20/s") << 20 << 1000 << 1 << 20;
+        QTest::newRow("3/s") << 3 << 1000 << 1 << 3;
+        QTest::newRow("never more than reported") << 1000 << 250 << 1 << 1000;
+    }
+
+    void rate_over_reports()
+    {
+        QFETCH(int, rate);
+        QFETCH(int, report_hz);
+        QFETCH(int, per_read);
+        QFETCH(int, expected);
+
+        MeteringThrottle throttle(nullptr);
+        qint64 now = 0;
+        throttle.set_clock([&] { return now; });
+        throttle.set_rate(rate);
+        int dues = 0;
+        connect(&throttle, &MeteringThrottle::due, this, [&] { ++dues; });
+        constexpr int reports = 1000;
+        const qint64 period_ns = 1'000'000'000 / report_hz;
+        // The event loop never runs: only the adds send, so nothing depends on real time.
+        for (int report = 0; report < 2 * reports; ++report) {
+            if (report == reports)
+                dues = 0;
+            now = (report / per_read * per_read + per_read - 1) * period_ns;
+            throttle.add(quiet_levels());
+        }
+        QVERIFY2(qAbs(dues - expected) <= 1, qPrintable(QStringLiteral("%1 dues, not %2").arg(dues).arg(expected)));
     }
 
     // Levels held when the interval is set back to 0 go out at once, and later levels pass straight through.

@@ -2,6 +2,7 @@
 #include "wstestclient.h"
 
 #include "console/ckorvel.h"
+#include "console/items.h"
 #include "emulator/emulateddevice.h"
 #include "usb/cusbhid.h"
 #include "websocket/cwebsocketinterface.h"
@@ -110,6 +111,21 @@ Reports full_set()
           0xE2, 0xE3, 0xE4, 0xE5, 0xE6, 0xE7, 0xE8, 0xE9, 0xEA, 0xEB, 0xEC, 0xED, 0xEE, 0xF1, 0xF2, 0xF3})
         reports << state(static_cast<unsigned char>(type), {0, 0, 0, 0, 0, 0, 0, 0});
     return reports;
+}
+
+// The items whose reports feed a key: its catalogue rows, and the studio remote's two switches for theirs.
+QList<korvel::ReportId> items_of(const QString &key)
+{
+    QList<korvel::ReportId> ids;
+    for (const korvel::Item &row : korvel::catalogue) {
+        if (row.snapshot && key == QLatin1String(row.snapshot))
+            ids << row.id;
+    }
+    if (key == QLatin1String(korvel::studio_remote_snapshot)) {
+        for (const auto &[id, name] : korvel::studio_remote_switches)
+            ids << id;
+    }
+    return ids;
 }
 
 QStringList sorted(QStringList list)
@@ -306,6 +322,50 @@ private slots:
         const QJsonDocument wanted = QJsonDocument::fromJson("{\"v\":" + expected + "}");
         QVERIFY2(!wanted.isNull(), expected.constData());
         QCOMPARE(data.value(key), wanted.object().value("v"));
+    }
+
+    // What a notification of each item has rebuilt (the MQTT bridge's state topics): that key alone, as the
+    // whole snapshot has it, or nothing where the snapshot leaves it out.
+    void item_snapshot_data() { builder_data(); }
+
+    void item_snapshot()
+    {
+        QFETCH(Reports, reports);
+        QFETCH(QString, key);
+        QFETCH(QByteArray, expected);
+        feed(reports);
+        const QJsonObject data = snapshot();
+        const QJsonObject whole = data.contains(key) ? QJsonObject{{key, data.value(key)}} : QJsonObject();
+        const QList<korvel::ReportId> ids = items_of(key);
+        QVERIFY(!ids.isEmpty());
+        for (const korvel::ReportId id : ids) {
+            QJsonObject one;
+            rig->ws->get_item_snapshot(one, id);
+            QCOMPARE(one, whole);
+        }
+    }
+
+    // Every item with a notification rebuilds one key, and together they rebuild every key.
+    void everyKeyHasItsNotifications()
+    {
+        feed(full_set());
+        QJsonObject all;
+        rig->ws->get_all_data(all);
+        QCOMPARE(all.size(), korvel::snapshot_key_count());
+        QJsonObject rebuilt;
+        for (const korvel::Item &row : korvel::catalogue) {
+            if (!row.notification || row.id == korvel::ReportId::metering)
+                continue;
+            QJsonObject one;
+            rig->ws->get_item_snapshot(one, row.id);
+            QVERIFY2(one.size() == 1, row.notification);
+            rebuilt.insert(one.begin().key(), one.begin().value());
+        }
+        // The firmware has no notification: it comes once, with the start-up answers.
+        QJsonObject firmware;
+        rig->ws->get_item_snapshot(firmware, korvel::ReportId::firmware);
+        rebuilt.insert(QStringLiteral("firmware"), firmware.value("firmware"));
+        QCOMPARE(rebuilt, all);
     }
 
     void nothingReportedGivesEmptySnapshots()
