@@ -3,8 +3,8 @@
 // dispatcher's query table (everything else). Nothing here names a command.
 #include "console/items.h"
 #include "console/valuelists.h"
-#include "websocket/consolecommand.h"
-#include "websocket/cwebsocketinterface.h"
+#include "protocol/consolecommand.h"
+#include "protocol/dispatcher.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -16,8 +16,8 @@
 #include <cstdio>
 
 using namespace korvel;
-using korvel::websocket::Data;
-using korvel::websocket::Payload;
+using korvel::protocol::Data;
+using korvel::protocol::Payload;
 
 namespace {
 
@@ -352,7 +352,7 @@ QJsonObject schema()
 
     QJsonObject server;
     QStringList server_names;
-    for (const CWebSocketInterface::Query &query : CWebSocketInterface::query_table()) {
+    for (const protocol::Dispatcher::Query &query : protocol::Dispatcher::query_table()) {
         if (query.msg) {
             const QString name = QLatin1String(query.msg);
             const bool data_required = query.data.payload != Payload::ignored;
