@@ -5,6 +5,8 @@
 #include "console/items.h"
 #include "mqtt/cmqttinterface.h"
 #include "mqtt/cmqttlinkstatus.h"
+#include "protocol/envelope.h"
+#include "protocol/peer.h"
 #include "websocket/cwebsocketinterface.h"
 
 #include <QHash>
@@ -23,6 +25,15 @@ namespace {
 constexpr int event_qos = 1;
 // Meters are live: a lost one is replaced by the next, and they are the first the outgoing queue drops.
 constexpr int metering_qos = 0;
+
+// The broker's side of a request: no subscriptions of its own (every event is published) and no meters of its
+// own (they have their topic and rate), so those requests change nothing and only get_subscriptions answers.
+class BrokerPeer final : public protocol::Peer {
+public:
+    QStringList *subscriptions() override { return nullptr; }
+    bool set_metering_interval(int) override { return false; }
+    std::optional<int> metering_interval() override { return std::nullopt; }
+};
 
 const QString &metering_msg()
 {
@@ -57,6 +68,7 @@ Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, 
     , mqtt(mqtt)
     , refresh_timer(new QTimer(this))
     , throttle(new MeteringThrottle(this))
+    , dispatcher(*console, *ws)
 {
     new CMQTTLinkStatus(console, mqtt, this);
     refresh_timer->setSingleShot(true);
@@ -146,14 +158,14 @@ void Bridge::refresh_state()
 
 void Bridge::on_command(const QByteArray &payload)
 {
-    // The WebSocket server's bound: no command comes near it, and a broker may pass on far larger messages.
-    if (payload.size() > CWebSocketInterface::max_incoming_message) {
-        mqtt->reply(
-            json_text(CWebSocketInterface::notification(QStringLiteral("error"), QStringLiteral("message too big"))));
+    // No command comes near the bound, and a broker may pass on far larger messages.
+    if (payload.size() > protocol::max_request_size) {
+        mqtt->reply(json_text(protocol::notification(QStringLiteral("error"), QStringLiteral("message too big"))));
         return;
     }
-    ws->process_message(QString::fromUtf8(payload),
-                        [this](const QJsonObject &answer) { mqtt->reply(json_text(answer)); });
+    BrokerPeer peer;
+    if (const std::optional<QJsonObject> answer = dispatcher.carry_out(QString::fromUtf8(payload), peer).answer())
+        mqtt->reply(json_text(*answer));
 }
 
 } // namespace korvel::mqtt

@@ -1,8 +1,9 @@
-// The bridge between the console, the WebSocket dispatcher and the MQTT broker: what the console reports goes
-// out on the broker's topics, what arrives on PREFIX/command is carried out like a WebSocket client's message.
+// The bridge between the console, the protocol and the MQTT broker: what the console reports goes out on the
+// broker's topics, what arrives on PREFIX/command is carried out like a WebSocket client's message.
 #pragma once
 
 #include "console/meteringthrottle.h"
+#include "protocol/dispatcher.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -23,7 +24,7 @@ namespace korvel::mqtt {
 //   complete and again whenever a notification changed the key's value;
 // - PREFIX/event, every notification the WebSocket clients get but the level meters;
 // - PREFIX/metering, the levels metering_rate() times a second with peak hold;
-// - PREFIX/command, carried out by the WebSocket dispatcher, its replies and errors on PREFIX/reply.
+// - PREFIX/command, carried out by the protocol's dispatcher, its replies and errors on PREFIX/reply.
 // Every payload is the JSON the WebSocket clients get, in compact form.
 class Bridge : public QObject {
     Q_OBJECT
@@ -60,6 +61,8 @@ private:
     quint64 changed_items = 0;
     bool whole = true;
     MeteringThrottle *throttle;
+    // Carries out PREFIX/command; the snapshots it answers with are read from ws.
+    protocol::Dispatcher dispatcher;
     // The value of each state key as last handed to the interface.
     QJsonObject published;
     int rate = default_metering_rate;

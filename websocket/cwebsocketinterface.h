@@ -3,10 +3,12 @@
 #include "console/meteringthrottle.h"
 #include "console/reportid.h"
 #include "net/defaultports.h"
+#include "protocol/dispatcher.h"
+#include "protocol/envelope.h"
+#include "protocol/snapshotsource.h"
 #include "websocket/authentication.h"
 #include "websocket/connectionguard.h"
 #include "websocket/keepalive.h"
-#include "websocket/payload.h"
 
 #include <QAbstractSocket>
 #include <QByteArray>
@@ -21,7 +23,7 @@
 
 #include <functional>
 #include <initializer_list>
-#include <span>
+#include <optional>
 #include <utility>
 
 class CKorvel;
@@ -37,14 +39,14 @@ class Delivery;
 struct Session;
 } // namespace korvel::websocket
 
-// The console offered over WebSocket: the server and its clients, the JSON envelope, the command dispatcher,
-// the notifications of every console event and the state and configuration snapshots.
+// The console offered over WebSocket: the server and its clients, the notifications of every console event and
+// the state and configuration snapshots. Requests are carried out by the protocol's dispatcher
+// (protocol/dispatcher.h); this server hands it each client as a peer and sends back what it answers.
 //
 // Split by concern: websocketinterface.cpp (server, clients, sendJSON), delivery.cpp (sessions and the frames
-// on their way to the sockets), _dispatcher.cpp (frame, subscriptions, queries), consolecommand.* and
-// _control.cpp (console commands), _notifications.cpp, _metering.cpp (each client's metering interval),
-// _snapshots.cpp.
-class CWebSocketInterface : public QObject {
+// on their way to the sockets), _dispatcher.cpp (the clients as the dispatcher's peers), _notifications.cpp,
+// _metering.cpp (each client's metering interval), _snapshots.cpp.
+class CWebSocketInterface : public QObject, public korvel::protocol::SnapshotSource {
     Q_OBJECT
 
 public:
@@ -55,19 +57,9 @@ public:
     void setPort(int port);
     // Serialises the message once; delivers it to target, or to every client (subscribed to topic, if given).
     void sendJSON(const QJsonObject &message, const QString &topic, QWebSocket *target);
-    // Carries out one client message. 0: done or ignored; -1: refused, with error set.
+    // Carries out one client message; a query's reply goes to client (none when null). 0: done or ignored;
+    // -1: refused, with error set.
     int parseJSON(QWebSocket *client, const QString &message, QString &error);
-    // Where the answers to a message from outside the server go (the MQTT bridge's reply topic).
-    using ReplySink = std::function<void(const QJsonObject &message)>;
-    // Carries out one message that came from outside the server exactly as a client's: same dispatcher, checks
-    // and error texts, no password (the other road has its own credentials). Its replies and errors go to
-    // replies; nothing of it reaches a WebSocket client.
-    void process_message(const QString &message, const ReplySink &replies);
-    // A query's answer: to its client, or to the sink of the message being carried out by process_message().
-    void send_reply(QWebSocket *client, const QJsonObject &message);
-    // A reply or error to the message parseJSON last took up: "data", that message's "id" when it carried one,
-    // and "msg". Notifications are built without it.
-    QJsonObject answer(const QString &msg, const QJsonValue &data) const;
 
     bool is_listening() const;
     // The port actually listened on (the stored port, or the system's choice for port 0); 0 while closed.
@@ -106,44 +98,25 @@ public:
     // Before a connection has authenticated, no message it may send needs more; a larger one closes it.
     static constexpr qint64 max_unauthenticated_message = 4 * 1024;
 
-    // A subscription or query: answers the client's "data" with the reply's "data" (undefined: no reply), or
-    // sets error to refuse it.
-    using QueryHandler = QJsonValue (CWebSocketInterface::*)(QWebSocket *client, const QJsonValue &data,
-                                                             QString &error);
-    // One message that is not a console command, and its reply.
-    struct Query {
-        const char *msg;      // what the client sends; null: a message the server sends by itself
-        QueryHandler handler; // null: not carried out by the dispatcher
-        korvel::websocket::Data data;
-        const char *reply; // the reply's "msg"; null: none
-        korvel::websocket::Data reply_data;
-    };
-    // Every message that is not a console command; a new query is one row here and its handler.
-    static std::span<const Query> query_table();
-
-    // The longest metering interval a client may ask for, in milliseconds; 0 is every report.
-    static constexpr int max_metering_interval = 1000;
-
     // Far above any valid command; larger messages close their connection with "message too big".
-    static constexpr qint64 max_incoming_message = 1024 * 1024;
+    static constexpr qint64 max_incoming_message = korvel::protocol::max_request_size;
 
     // State and configuration snapshots: each builder sets one key of data from the report cache. A regular item's
     // builder is one call into the catalogue; the others are in websocketinterface_snapshots.cpp.
-    void get_states(QJsonObject &data);
-    void get_config(QJsonObject &data);
+    void get_states(QJsonObject &data) override;
+    void get_config(QJsonObject &data) override;
     // A notification: "data" and "msg", nothing else.
     static QJsonObject notification(const QString &msg, const QJsonValue &data);
     // The "on_metering" notification of one set of levels.
     static QJsonObject metering_message(const korvel::MeterLevels &levels);
     // Both of them: the "data" of the "all" reply.
-    void get_all_data(QJsonObject &data);
+    void get_all_data(QJsonObject &data) override;
     // The one key of that reply which the reports of an item feed, set as get_all_data() sets it: the key of
     // the item's notification, so that a notification needs no more than this rebuilt. Nothing for an item
     // without a key (metering) or not yet reported in full.
     void get_item_snapshot(QJsonObject &data, korvel::ReportId id);
-    // Whether the console has answered its start-up requests since the link opened.
-    bool state_complete() const;
-    void get_firmware(QJsonObject &data);
+    bool state_complete() const override;
+    void get_firmware(QJsonObject &data) override;
 
     void get_ctrl_led(QJsonObject &data);
     void get_ctrl_key(QJsonObject &data) { put_snapshot(data, korvel::ReportId::ctrl_key); }
@@ -293,8 +266,10 @@ public slots:
     void on_disconnected();
 
 private:
-    // The query row of a subscription or query command (exact, case-sensitive), or null.
-    static const Query *find_query(const QString &name);
+    // A client as the dispatcher's peer (websocketinterface_dispatcher.cpp).
+    class ClientPeer;
+    // Carries out one message of client (null: of nobody, whose replies go nowhere).
+    korvel::protocol::Outcome dispatch(QWebSocket *client, const QString &message);
     // The session of a client, null for a connection that has none (never accepted, or already released).
     korvel::websocket::Session *session_of(QWebSocket *client);
     // Sends a notification to every client, or to the clients subscribed to topic.
@@ -345,25 +320,9 @@ private:
     // Back to every report: the throttle is detached and goes.
     void drop_metering_throttle(korvel::websocket::Session &session);
 
-    // Subscriptions and queries (websocketinterface_dispatcher.cpp).
-    QJsonValue subscribe(QWebSocket *client, const QJsonValue &data, QString &error);
-    QJsonValue unsubscribe(QWebSocket *client, const QJsonValue &data, QString &error);
-    QJsonValue get_subscriptions(QWebSocket *client, const QJsonValue &data, QString &error);
-    QJsonValue get_topics(QWebSocket *client, const QJsonValue &data, QString &error);
-    QJsonValue get_api_version(QWebSocket *client, const QJsonValue &data, QString &error);
-    // A snapshot builder's object as a query's reply data.
-    template <void (CWebSocketInterface::*build)(QJsonObject &)>
-    QJsonValue snapshot_reply(QWebSocket *, const QJsonValue &, QString &)
-    {
-        QJsonObject data;
-        (this->*build)(data);
-        return data;
-    }
-    QJsonValue get_firmware_reply(QWebSocket *client, const QJsonValue &data, QString &error);
-    QJsonValue get_state_complete(QWebSocket *client, const QJsonValue &data, QString &error);
-    // Each client's metering interval (websocketinterface_metering.cpp).
-    QJsonValue set_metering_interval(QWebSocket *client, const QJsonValue &data, QString &error);
-    QJsonValue get_metering_interval(QWebSocket *client, const QJsonValue &data, QString &error);
+    // A client's metering interval (websocketinterface_metering.cpp): false, none: it has no session.
+    bool set_metering_interval(QWebSocket *client, int ms);
+    std::optional<int> metering_interval(QWebSocket *client);
     // Tells every client that the state is complete (websocketinterface_dispatcher.cpp).
     void on_state_complete();
 
@@ -391,8 +350,5 @@ private:
     // Whether the console has answered the start-up requests since the link opened.
     StartupState *startup = nullptr;
     int port = korvel::ports::websocket;
-    // The "id" of the client message being carried out; undefined when it has none.
-    QJsonValue request_id = QJsonValue(QJsonValue::Undefined);
-    // Where process_message() sends the answers of the message it carries out; empty otherwise.
-    ReplySink reply_sink;
+    korvel::protocol::Dispatcher dispatcher;
 };

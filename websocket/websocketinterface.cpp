@@ -31,6 +31,7 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     , server(nullptr)
     , delivery(nullptr)
     , console(console)
+    , dispatcher(*console, *this)
 {
     // Every console event "x_event" goes to the slot "on_x_event" of the same signature.
     const QMetaObject &events = CKorvel::staticMetaObject;
@@ -285,8 +286,7 @@ void CWebSocketInterface::authenticate(Session &session, const QString &message)
 
 void CWebSocketInterface::send_error(QWebSocket *client, const QString &error)
 {
-    sendJSON(QJsonObject{{QStringLiteral("data"), error}, {QStringLiteral("msg"), QStringLiteral("error")}}, QString(),
-             client);
+    sendJSON(korvel::protocol::error(error, QJsonValue(QJsonValue::Undefined)), QString(), client);
 }
 
 void CWebSocketInterface::processTextMessage(QString message)
@@ -298,29 +298,8 @@ void CWebSocketInterface::processTextMessage(QString message)
         authenticate(*session, message);
         return;
     }
-    QString error;
-    if (parseJSON(client, message, error) < 0)
-        sendJSON(answer(QStringLiteral("error"), error), QString(), client);
-}
-
-void CWebSocketInterface::process_message(const QString &message, const ReplySink &replies)
-{
-    // Restored afterwards, so a message carried out from within another one's answer cannot steal its sink.
-    const ReplySink outer = std::exchange(reply_sink, replies);
-    QString error;
-    if (parseJSON(nullptr, message, error) < 0)
-        replies(answer(QStringLiteral("error"), error));
-    reply_sink = outer;
-}
-
-void CWebSocketInterface::send_reply(QWebSocket *client, const QJsonObject &message)
-{
-    // A null target would make sendJSON deliver to every client, so an answer without a sender or a sink goes
-    // nowhere.
-    if (client)
-        sendJSON(message, QString(), client);
-    else if (reply_sink)
-        reply_sink(message);
+    if (const std::optional<QJsonObject> answer = dispatch(client, message).answer())
+        sendJSON(*answer, QString(), client);
 }
 
 void CWebSocketInterface::socketDisconnected()

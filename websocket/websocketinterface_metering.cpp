@@ -5,37 +5,14 @@
 #include "console/items.h"
 #include "console/valuelists.h"
 #include "websocket/delivery.h"
-#include "websocket/jsonargs.h"
 #include "websocket/session.h"
 
-#include <QLocale>
 #include <QVarLengthArray>
 #include <QWebSocket>
-
-#include <cmath>
 
 using korvel::MeteringThrottle;
 using korvel::MeterLevels;
 using korvel::websocket::Session;
-
-namespace {
-const QString data_path = QStringLiteral("data");
-
-// A whole number of milliseconds from 0 to the longest interval; a fraction is refused, not cut, since an
-// interval the client did not give would be a surprise.
-bool read_interval(const QJsonValue &data, int &ms, QString &error)
-{
-    if (data.isDouble()) {
-        const double number = data.toDouble();
-        if (number != std::trunc(number)) {
-            error = korvel::jsonargs::invalid_value(QString::number(number, 'g', QLocale::FloatingPointShortest),
-                                                    data_path);
-            return false;
-        }
-    }
-    return korvel::jsonargs::read_number(data, 0, CWebSocketInterface::max_metering_interval, data_path, ms, error);
-}
-} // namespace
 
 QJsonObject CWebSocketInterface::metering_data(const MeterLevels &levels)
 {
@@ -46,23 +23,18 @@ QJsonObject CWebSocketInterface::metering_data(const MeterLevels &levels)
     return data;
 }
 
-QJsonValue CWebSocketInterface::set_metering_interval(QWebSocket *client, const QJsonValue &data, QString &error)
+bool CWebSocketInterface::set_metering_interval(QWebSocket *client, int ms)
 {
-    const QJsonValue none(QJsonValue::Undefined);
-    int ms = 0;
-    if (!read_interval(data, ms, error))
-        return none;
-    // A message from outside the server (MQTT) has no session and no meters of its own.
     Session *session = session_of(client);
     if (!session)
-        return none;
+        return false;
     if (ms == 0) {
         if (MeteringThrottle *throttle = session->metering_throttle) {
             // What the interval holds goes out before every report does; the send may drop a slow client.
             throttle->set_interval(0);
             session = session_of(client);
             if (!session)
-                return none;
+                return false;
             drop_metering_throttle(*session);
         }
     } else {
@@ -75,14 +47,14 @@ QJsonValue CWebSocketInterface::set_metering_interval(QWebSocket *client, const 
         }
         session->metering_throttle->set_interval(ms);
     }
-    return ms;
+    return true;
 }
 
-QJsonValue CWebSocketInterface::get_metering_interval(QWebSocket *client, const QJsonValue &, QString &)
+std::optional<int> CWebSocketInterface::metering_interval(QWebSocket *client)
 {
     const Session *session = session_of(client);
     if (!session)
-        return QJsonValue(QJsonValue::Undefined);
+        return std::nullopt;
     return session->metering_throttle ? session->metering_throttle->interval() : 0;
 }
 

@@ -96,7 +96,7 @@ void CWebSocketInterface::on_state_src_sel_event(int mod, int source)
 
 QJsonObject CWebSocketInterface::notification(const QString &msg, const QJsonValue &data)
 {
-    return QJsonObject{{QStringLiteral("data"), data}, {QStringLiteral("msg"), msg}};
+    return korvel::protocol::notification(msg, data);
 }
 
 QJsonObject CWebSocketInterface::metering_message(const MeterLevels &levels)

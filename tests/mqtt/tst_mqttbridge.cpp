@@ -325,6 +325,13 @@ void TestMqttBridge::answersGoToTheReplyTopic_data()
         << QByteArray(R"({"id": {"n": [1, 2]}, "msg": "set_on", "data": {"mod3": "on"}})")
         << QByteArray(
                R"({"data":"invalid data type for key: 'id', expected: String (at most 256 characters) or Number","msg":"error"})");
+    // The broker keeps no subscriptions and no meters of its own: the list is empty, and an interval is still
+    // checked before it is found to have nowhere to go.
+    QTest::newRow("subscriptions") << QByteArray(R"({"msg": "get_subscriptions", "id": 2})")
+                                   << QByteArray(R"({"data":[],"id":2,"msg":"subscriptions"})");
+    QTest::newRow("interval refused") << QByteArray(R"({"msg": "set_metering_interval", "data": 0.5})")
+                                      << QByteArray(
+                                             R"({"data":"invalid data value '0.5' for key: 'data'","msg":"error"})");
     QTest::newRow("error without id") << QByteArray(R"({"msg": "set_non_stop", "data": "start"})")
                                       << QByteArray(
                                              R"({"data":"invalid data value 'start' for key: 'data'","msg":"error"})");

@@ -3,9 +3,9 @@
 // dispatcher's query table (everything else). Nothing here names a command.
 #include "console/items.h"
 #include "console/valuelists.h"
-#include "websocket/consolecommand.h"
-#include "websocket/cwebsocketinterface.h"
-#include "websocket/requestid.h"
+#include "protocol/consolecommand.h"
+#include "protocol/dispatcher.h"
+#include "protocol/requestid.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,8 +17,8 @@
 #include <cstdio>
 
 using namespace korvel;
-using korvel::websocket::Data;
-using korvel::websocket::Payload;
+using korvel::protocol::Data;
+using korvel::protocol::Payload;
 
 namespace {
 
@@ -301,9 +301,8 @@ QJsonObject message(const QString &msg, const QJsonObject &data, const char *id,
 {
     QJsonObject properties{{"msg", QJsonObject{{"const", msg}}}, {"data", data}};
     if (id) {
-        const QJsonArray forms{
-            QJsonObject{{"type", "number"}},
-            QJsonObject{{"type", "string"}, {"maxLength", korvel::websocket::max_request_id_length}}};
+        const QJsonArray forms{QJsonObject{{"type", "number"}},
+                               QJsonObject{{"type", "string"}, {"maxLength", korvel::protocol::max_request_id_length}}};
         properties.insert("id", QJsonObject{{"description", id}, {"anyOf", forms}});
     }
     return object_of(properties, data_required ? QStringList{"data", "msg"} : QStringList{"msg"});
@@ -359,7 +358,7 @@ QJsonObject schema()
 
     QJsonObject server;
     QStringList server_names;
-    for (const CWebSocketInterface::Query &query : CWebSocketInterface::query_table()) {
+    for (const protocol::Dispatcher::Query &query : protocol::Dispatcher::query_table()) {
         if (query.msg) {
             const QString name = QLatin1String(query.msg);
             const bool data_required = query.data.payload != Payload::ignored;

@@ -1,5 +1,5 @@
 // The one routine that carries out a console command described in the command table.
-#include "websocket/consolecommand.h"
+#include "protocol/consolecommand.h"
 
 #include "console/ckorvel.h"
 

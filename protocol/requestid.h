@@ -5,7 +5,7 @@
 
 // The "id" a client may put on a message, to find it again on the reply: a string or a number, short enough
 // that echoing it costs nothing (an id of any size would be copied into every reply and error it causes).
-namespace korvel::websocket {
+namespace korvel::protocol {
 
 constexpr qsizetype max_request_id_length = 256;
 
@@ -15,4 +15,4 @@ bool is_valid_request_id(const QJsonValue &id);
 // undefined (the refusal carries none), error says why and the result is false.
 bool check_request_id(QJsonValue &id, QString &error);
 
-} // namespace korvel::websocket
+} // namespace korvel::protocol

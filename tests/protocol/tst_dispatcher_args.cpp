@@ -1,7 +1,7 @@
 // The argument readers every console command shares: number conversion at the edges of the int range, member
 // numbers, and the refusal each reader gives.
 #include "console/valuelists.h"
-#include "websocket/jsonargs.h"
+#include "protocol/jsonargs.h"
 
 #include <QJsonArray>
 #include <QJsonObject>

@@ -1,7 +1,7 @@
 // The irregular console commands: the two auto-cue targets and the studio remote's switches.
 #include "console/ckorvel.h"
 #include "console/items.h"
-#include "websocket/consolecommand.h"
+#include "protocol/consolecommand.h"
 
 #include <QJsonObject>
 

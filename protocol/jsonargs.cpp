@@ -1,7 +1,7 @@
-#include "websocket/jsonargs.h"
+#include "protocol/jsonargs.h"
 
 #include "console/valuelists.h"
-#include "websocket/requestid.h"
+#include "protocol/requestid.h"
 
 #include <cmath>
 #include <limits>
@@ -22,7 +22,7 @@ QString type_name(Expected expected)
     case Expected::StringOrObject:
         return QStringLiteral("String (static) or Object (blinking)");
     case Expected::RequestId:
-        return QStringLiteral("String (at most %1 characters) or Number").arg(korvel::websocket::max_request_id_length);
+        return QStringLiteral("String (at most %1 characters) or Number").arg(korvel::protocol::max_request_id_length);
     }
     return QString();
 }

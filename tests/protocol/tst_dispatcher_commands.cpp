@@ -2,7 +2,7 @@
 // the exact refusal and the reports sent before it.
 #include "commandnames.h"
 #include "dispatcherrig.h"
-#include "websocket/consolecommand.h"
+#include "protocol/consolecommand.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>

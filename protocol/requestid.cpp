@@ -1,9 +1,9 @@
 // The bounds of a client's "id".
-#include "websocket/requestid.h"
+#include "protocol/requestid.h"
 
-#include "websocket/jsonargs.h"
+#include "protocol/jsonargs.h"
 
-namespace korvel::websocket {
+namespace korvel::protocol {
 
 bool is_valid_request_id(const QJsonValue &id)
 {
@@ -19,4 +19,4 @@ bool check_request_id(QJsonValue &id, QString &error)
     return false;
 }
 
-} // namespace korvel::websocket
+} // namespace korvel::protocol

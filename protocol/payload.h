@@ -5,7 +5,7 @@
 // What the "data" of a message outside the console commands holds: a query, its reply, a subscription, the
 // password exchange and the messages the server sends by itself. The dispatcher's table names one per message;
 // the protocol description (tools/websocket_schema) turns each into its JSON Schema.
-namespace korvel::websocket {
+namespace korvel::protocol {
 
 enum class Payload : quint8 {
     ignored,       // not read: any value, or none
@@ -31,4 +31,4 @@ struct Data {
     int max = 0;
 };
 
-} // namespace korvel::websocket
+} // namespace korvel::protocol

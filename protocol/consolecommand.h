@@ -1,7 +1,7 @@
 #pragma once
 
 #include "console/items.h"
-#include "websocket/jsonargs.h"
+#include "protocol/jsonargs.h"
 
 #include <QJsonValue>
 #include <QString>
@@ -14,7 +14,7 @@
 
 class CKorvel;
 
-// The console commands of the WebSocket API described as data: which keys a command takes, which catalogue
+// The console commands of the protocol described as data: which keys a command takes, which catalogue
 // item a value sets and in which order its fields are read. One routine (carry_out) walks a message through
 // such a description, so every command follows the same order of checks and gives the same refusals.
 namespace korvel::commands {
