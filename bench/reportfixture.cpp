@@ -41,6 +41,8 @@ ReportFixture::ReportFixture(int clients, bool subscribe, int metering_interval)
 {
     emulator::EmulatedDevice::instance().reset();
     usb.start();
+    // Every client comes from loopback: past the per-address bound the hundred-client case would lose some.
+    websocket.set_connection_limits(0, clients + 1);
     websocket.setPort(0);
     if (!websocket.is_listening()) {
         std::fprintf(stderr, "cannot listen on loopback\n");
