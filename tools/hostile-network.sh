@@ -14,7 +14,9 @@
 #   HOSTILE_WS_CASES="..."   the WebSocket cases to run (default all: quiet idle-one idle-many exhaust silent
 #                            guesses big); "none" for the UDP part alone
 #   HOSTILE_P99_MS=MS        the real client's 99th percentile round trip allowed (default 50)
-#   HOSTILE_CPU_PERCENT=P    the application's CPU allowed over a case, % of one core (default 30)
+#   HOSTILE_CPU_PERCENT=P    the application's CPU allowed over a case, % of one core (default 50: the cases
+#                            measure 26-29 % on a 2-core Xeon guest, most of it the kernel's per-connection work,
+#                            and a slower machine must not fail the stage for that)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/bench-common.sh"
 
@@ -72,7 +74,7 @@ ws_password_salt=@ByteArray($ws_salt)"
     app_pid=$BENCH_APP_PID
     local result=0
     timeout 60 python3 "$bench_root/tools/hostile_ws.py" --pid "$app_pid" --port "$BENCH_WS_PORT" --case "$name" \
-        --p99-ms "${HOSTILE_P99_MS:-50}" --cpu-percent "${HOSTILE_CPU_PERCENT:-30}" "${args[@]}" || result=1
+        --p99-ms "${HOSTILE_P99_MS:-50}" --cpu-percent "${HOSTILE_CPU_PERCENT:-50}" "${args[@]}" || result=1
     if ! bench_stop_app "$app_pid"; then
         echo "hostile network failure: ws $name: the application was no longer running at the end"
         result=1

@@ -512,7 +512,7 @@ def main():
     parser.add_argument("--toggle-seconds", type=float, default=0.2)
     parser.add_argument("--probe-seconds", type=float, default=0.01)
     parser.add_argument("--p99-ms", type=float, default=50)
-    parser.add_argument("--cpu-percent", type=float, default=30)
+    parser.add_argument("--cpu-percent", type=float, default=50)
     args = parser.parse_args()
     # Thousands of connections: as many descriptors as this process may have.
     soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
