@@ -9,25 +9,26 @@ namespace korvel::commands {
 
 namespace {
 
-enum class Outcome { Read, Refused, Dropped };
+enum class FieldRead { Read, Refused, Dropped };
 
-Outcome read_field(const Command &command, const layout::Field &field, const QJsonValue &value, const QString &path,
-                   int &out, QString &error)
+FieldRead read_field(const Command &command, const layout::Field &field, const QJsonValue &value, const QString &path,
+                     int &out, QString &error)
 {
     switch (field.kind) {
     case layout::Kind::flag:
-        return jsonargs::read_bool(value, path, out, error) ? Outcome::Read : Outcome::Refused;
+        return jsonargs::read_bool(value, path, out, error) ? FieldRead::Read : FieldRead::Refused;
     case layout::Kind::number:
     case layout::Kind::signed_number:
-        return jsonargs::read_number(value, field.min, field.max, path, out, error) ? Outcome::Read : Outcome::Refused;
+        return jsonargs::read_number(value, field.min, field.max, path, out, error) ? FieldRead::Read
+                                                                                    : FieldRead::Refused;
     case layout::Kind::word:
     case layout::Kind::colour:
         break;
     }
     const QStringList &words = *layout::words_of(field);
     if (command.drop_unknown_word && value.isString() && lookup_word(words, value.toString()) < 0)
-        return Outcome::Dropped;
-    return jsonargs::read_word(value, words, path, out, error) ? Outcome::Read : Outcome::Refused;
+        return FieldRead::Dropped;
+    return jsonargs::read_word(value, words, path, out, error) ? FieldRead::Read : FieldRead::Refused;
 }
 
 const Form *form_for(const Command &command, const QJsonValue &value)
@@ -67,11 +68,11 @@ int carry_out_value(CKorvel &console, const Command &command, int member, const 
         }
         const QString field_path = plain ? path : jsonargs::member_path(path, QLatin1String(field.name));
         switch (read_field(command, field, given, field_path, args[k], error)) {
-        case Outcome::Refused:
+        case FieldRead::Refused:
             return -1;
-        case Outcome::Dropped:
+        case FieldRead::Dropped:
             return 0;
-        case Outcome::Read:
+        case FieldRead::Read:
             break;
         }
     }

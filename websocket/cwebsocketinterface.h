@@ -1,6 +1,5 @@
 #pragma once
 
-#include "console/meteringthrottle.h"
 #include "console/reportid.h"
 #include "net/defaultports.h"
 #include "protocol/corefacade.h"
@@ -38,6 +37,7 @@ class Core;
 } // namespace korvel::protocol
 namespace korvel::websocket {
 class Delivery;
+class MeteringPace;
 struct Session;
 } // namespace korvel::websocket
 
@@ -46,7 +46,7 @@ struct Session;
 // delivers the core's notifications, hands the core each client's requests and sends back what it answers.
 //
 // Split by concern: websocketinterface.cpp (server, clients, sendJSON), _limits.cpp (the door),
-// _dispatcher.cpp (the clients as the dispatcher's peers), _metering.cpp (each client's metering interval).
+// _dispatcher.cpp (the clients as the dispatcher's peers); meteringpace.h (each client's metering interval).
 // The get_* builders and on_* slots are the core's (protocol/corefacade.h).
 class CWebSocketInterface : public korvel::protocol::CoreFacade {
     Q_OBJECT
@@ -149,18 +149,6 @@ private:
     void authenticate(korvel::websocket::Session &session, const QString &message);
     void send_error(QWebSocket *client, const QString &error);
 
-    // Metering at each client's own interval (websocketinterface_metering.cpp).
-    // Hands one report's levels to the throttles of the subscribed clients that have an interval.
-    void pace_metering(const korvel::MeterLevels &levels);
-    // A throttle's peaks, to its client alone while it is subscribed to "metering".
-    void send_paced_metering(QWebSocket *client, const korvel::MeterLevels &peaks);
-    // Back to every report: the throttle is detached and goes.
-    void drop_metering_throttle(korvel::websocket::Session &session);
-
-    // A client's metering interval (websocketinterface_metering.cpp): false, none: it has no session.
-    bool set_metering_interval(QWebSocket *client, int ms);
-    std::optional<int> metering_interval(QWebSocket *client);
-
     // Our own listener accepts the TCP connections, so every session knows its socket; the WebSocket server
     // only performs the opening handshake on them.
     QTcpServer *listener;
@@ -168,8 +156,7 @@ private:
     QWebSocketServer *server;
     QList<QPointer<QTcpSocket>> handshaking;
     korvel::websocket::Delivery *delivery;
-    // The clients with a metering interval of their own, each with its throttle in its session.
-    QList<QWebSocket *> paced_clients;
+    korvel::websocket::MeteringPace *metering_pace;
     QHostAddress listen_on{QHostAddress::AnyIPv4};
     QStringList allowed_origins;
     QStringList origins_seen;

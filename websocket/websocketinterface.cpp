@@ -5,6 +5,7 @@
 #include "protocol/core.h"
 #include "websocket/authentication.h"
 #include "websocket/delivery.h"
+#include "websocket/meteringpace.h"
 
 #include <QAbstractSocket>
 #include <QDebug>
@@ -20,18 +21,20 @@
 #include <utility>
 
 using korvel::websocket::Delivery;
+using korvel::websocket::MeteringPace;
 using korvel::websocket::Session;
 
 CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     : CoreFacade(*console, parent)
     , listener(nullptr)
     , server(nullptr)
-    , delivery(nullptr)
+    , delivery(new Delivery(this))
+    , metering_pace(new MeteringPace(*delivery, this))
 {
     // Every notification to the clients that take it; a client with a metering interval of its own gets the
     // levels at its own pace instead.
     connect(&core, &korvel::protocol::Core::message, this, &CWebSocketInterface::deliver);
-    connect(&core, &korvel::protocol::Core::levels, this, &CWebSocketInterface::pace_metering);
+    connect(&core, &korvel::protocol::Core::levels, metering_pace, &MeteringPace::pace);
 
     server =
         new QWebSocketServer(QStringLiteral("Korvel Control WebSocket Server"), QWebSocketServer::NonSecureMode, this);
@@ -39,7 +42,6 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     connect(server, &QWebSocketServer::originAuthenticationRequired, this, &CWebSocketInterface::check_origin);
 
     listener = new QTcpServer(this);
-    delivery = new Delivery(this);
     connect(delivery, &Delivery::too_slow, this, &CWebSocketInterface::drop_slow_client);
 }
 
@@ -130,7 +132,7 @@ void CWebSocketInterface::drop_slow_client(QWebSocket *client)
 void CWebSocketInterface::remove_client(QWebSocket *client)
 {
     if (Session *session = session_of(client))
-        drop_metering_throttle(*session);
+        metering_pace->forget(*session);
     delivery->remove(client);
     client->disconnect(this);
     client->deleteLater();

@@ -3,6 +3,7 @@
 
 #include "protocol/core.h"
 #include "protocol/peer.h"
+#include "websocket/meteringpace.h"
 #include "websocket/session.h"
 
 using korvel::protocol::Outcome;
@@ -21,8 +22,8 @@ public:
         korvel::websocket::Session *session = server.session_of(client);
         return session ? &session->subscriptions : nullptr;
     }
-    bool set_metering_interval(int ms) override { return server.set_metering_interval(client, ms); }
-    std::optional<int> metering_interval() override { return server.metering_interval(client); }
+    bool set_metering_interval(int ms) override { return server.metering_pace->set_interval(client, ms); }
+    std::optional<int> metering_interval() override { return server.metering_pace->interval(client); }
 
 private:
     CWebSocketInterface &server;
