@@ -148,7 +148,8 @@
       linkUp = complete = false;
       resetMeters();
       render();
-      const why = event.reason ? ` (${event.reason})` : '';
+      // The server says why only when it refuses the connection (a password, a message too big).
+      const why = event.reason && (event.code === 1008 || event.code === 1009) ? ` (${event.reason})` : '';
       $('connection').textContent = `Disconnected${why} — reconnecting…`;
       $('connection').hidden = false;
       setLink('Not connected to Korvel Control', 'offline');
