@@ -21,19 +21,24 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-#ifndef KORVEL_PANEL_PAGE
-#error "KORVEL_PANEL_PAGE must name panel/web/index.html"
+#if !defined(KORVEL_PANEL_PAGE) || !defined(KORVEL_MINIMAL_PAGE)
+#error "KORVEL_PANEL_PAGE must name panel/web/index.html, KORVEL_MINIMAL_PAGE examples/minimal-page.html"
 #endif
 
 namespace {
 
 constexpr int browser_timeout_ms = 30000;
 
-QString panel_url(const e2e::EmulatedApp &app)
+QString page_url(const char *file, const e2e::EmulatedApp &app)
 {
-    QUrl url = QUrl::fromLocalFile(QFileInfo(QStringLiteral(KORVEL_PANEL_PAGE)).absoluteFilePath());
+    QUrl url = QUrl::fromLocalFile(QFileInfo(QString::fromUtf8(file)).absoluteFilePath());
     url.setQuery(QUrlQuery{{"ws", QStringLiteral("127.0.0.1:%1").arg(app.ports.websocket)}});
     return url.toString();
+}
+
+QString panel_url(const e2e::EmulatedApp &app)
+{
+    return page_url(KORVEL_PANEL_PAGE, app);
 }
 
 // A script expression reading an attribute of the element with this id.
@@ -284,6 +289,22 @@ private slots:
         })())");
         QVERIFY2(result.isArray(), qPrintable(browser.error()));
         QCOMPARE(result.toArray(), QJsonArray());
+    }
+
+    // The example of a page of one's own still does what it says.
+    void minimalPageSwitchesAModule()
+    {
+        e2e::EmulatedApp app;
+        QVERIFY(app.wait_until_synchronised());
+        DevToolsBrowser browser;
+        QVERIFY2(browser.open(page_url(KORVEL_MINIMAL_PAGE, app), browser_timeout_ms), qPrintable(browser.error()));
+        QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate("document.getElementById('status').textContent").toString(),
+                                  QStringLiteral("live"), browser_timeout_ms);
+        QVERIFY(browser.click("#mod3"));
+        QTRY_VERIFY_WITH_TIMEOUT(app.model.is_on(2), browser_timeout_ms);
+        QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate("document.getElementById('mod3').style.fontWeight").toString(),
+                                  QStringLiteral("bold"), browser_timeout_ms);
+        QCOMPARE(browser.console_errors(), QStringList());
     }
 
     void reconnectsWhenTheApplicationRestarts()
