@@ -150,7 +150,9 @@
       render();
       // The server says why only when it refuses the connection (a password, a message too big).
       const why = event.reason && (event.code === 1008 || event.code === 1009) ? ` (${event.reason})` : '';
-      $('connection').textContent = `Disconnected${why} — reconnecting…`;
+      // Written only when it changes, so a screen reader is not told again at every attempt.
+      const banner = `Disconnected${why} — reconnecting…`;
+      if ($('connection').textContent !== banner) $('connection').textContent = banner;
       $('connection').hidden = false;
       setLink('Not connected to Korvel Control', 'offline');
       setTimeout(connect, retryMs);
@@ -226,15 +228,18 @@
     all(data) {
       state = data;
       blink = {};
-      for (const [key, led] of Object.entries(data.ctrl_led || {}))
-        if (typeof led === 'object') blink[key] = led;
+      rememberBlinking(data);
       linkUp = complete = true;
       retryMs = firstRetryMs;
       linkChanged();
       render();
       renderConfig();
     },
-    states(data) { Object.assign(state, data); render(); },
+    states(data) {
+      Object.assign(state, data);
+      rememberBlinking(data);
+      render();
+    },
     on_device_status(data) {
       linkUp = data === 'connected';
       complete = false;
@@ -261,12 +266,18 @@
     on_cough(data) { studioRemote(data, 'cough'); },
     error(text, id) {
       const request = pending.get(id);
+      pending.delete(id);
       if (text === notConnected) { linkUp = complete = false; linkChanged(); render(); return; }
       if (text === 'authentication failed') { password = null; askPassword('Wrong password. Try again.'); return; }
       if (text === 'authentication required') return;
       showError(request ? request.slot : $('error'), text);
     },
   };
+
+  function rememberBlinking(snapshot) {
+    for (const [key, led] of Object.entries(snapshot.ctrl_led || {}))
+      if (typeof led === 'object') blink[key] = led;
+  }
 
   function studioRemote(data, field) {
     state.studio_remote = state.studio_remote || {};
