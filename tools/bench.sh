@@ -295,7 +295,7 @@ mqtt_rate() {
 
 # The panel page as a browser loads it from the application on port $1.
 panel_url() {
-    echo "file://$bench_root/panel/web/index.html?ws=127.0.0.1:$1"
+    echo "http://127.0.0.1:$1/"
 }
 
 # panels_case COUNT SECONDS: the application's CPU while COUNT panel pages (tabs of one headless Chromium) follow

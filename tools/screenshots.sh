@@ -26,4 +26,4 @@ QT_SCALE_FACTOR=2 run "$build/tests/e2e/screenshot/korvel-scenes" "$output" "@2x
 run --no-tray "$build/tests/e2e/screenshot/korvel-scenes" "$output" "-no-tray"
 # The page as the application serves it; %1 is the port the tool's application listens on.
 XDG_RUNTIME_DIR=$config/runtime QT_QPA_PLATFORM=offscreen "$build/tests/e2e/panel_screenshots" "$output" \
-    "file://$root/panel/web/index.html?ws=127.0.0.1:%1"
+    "http://127.0.0.1:%1/"

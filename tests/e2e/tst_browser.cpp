@@ -21,14 +21,15 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-#if !defined(KORVEL_PANEL_PAGE) || !defined(KORVEL_MINIMAL_PAGE)
-#error "KORVEL_PANEL_PAGE must name panel/web/index.html, KORVEL_MINIMAL_PAGE examples/minimal-page.html"
+#ifndef KORVEL_MINIMAL_PAGE
+#error "KORVEL_MINIMAL_PAGE must name examples/minimal-page.html"
 #endif
 
 namespace {
 
 constexpr int browser_timeout_ms = 30000;
 
+// A page opened from its file, pointed at the application by ?ws=.
 QString page_url(const char *file, const e2e::EmulatedApp &app)
 {
     QUrl url = QUrl::fromLocalFile(QFileInfo(QString::fromUtf8(file)).absoluteFilePath());
@@ -36,9 +37,10 @@ QString page_url(const char *file, const e2e::EmulatedApp &app)
     return url.toString();
 }
 
+// The panel as the application serves it on its WebSocket port.
 QString panel_url(const e2e::EmulatedApp &app)
 {
-    return page_url(KORVEL_PANEL_PAGE, app);
+    return QStringLiteral("http://127.0.0.1:%1/").arg(app.ports.websocket);
 }
 
 // A script expression reading an attribute of the element with this id.
@@ -54,11 +56,12 @@ QString pressed(const QString &id)
 
 const QString page_live = QStringLiteral("document.getElementById('link').dataset.state === 'up'");
 
-// Stores and applies the password the way the "Network access" dialog does.
-void set_password(e2e::EmulatedApp &app, const QString &password)
+// Stores and applies a password and an origin list the way the "Network access" dialog does.
+void set_access(e2e::EmulatedApp &app, const QString &password, const QStringList &origins)
 {
     QSettings settings;
     auto access = korvel::app::NetworkAccess::load(settings);
+    access.allowed_origins = origins;
     access.password_salt = password.isEmpty() ? QByteArray() : korvel::websocket::random_token();
     access.password_secret =
         password.isEmpty() ? QByteArray() : korvel::websocket::password_secret(password, access.password_salt);
@@ -222,11 +225,12 @@ private slots:
         QCOMPARE(browser.console_errors(), QStringList());
     }
 
-    void passwordPrompt()
+    void passwordPromptWithAnOriginList()
     {
         e2e::EmulatedApp app;
         QVERIFY(app.wait_until_synchronised());
-        set_password(app, QStringLiteral("on air"));
+        // An origin list without the panel's own origin: the page the application serves is let in anyway.
+        set_access(app, QStringLiteral("on air"), {QStringLiteral("http://studio-panel:8080")});
         DevToolsBrowser browser;
         QVERIFY2(browser.open(panel_url(app), browser_timeout_ms), qPrintable(browser.error()));
         QTRY_VERIFY_WITH_TIMEOUT(!browser.evaluate("document.getElementById('login').hidden").toBool(),
