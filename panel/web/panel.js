@@ -26,7 +26,8 @@
   const notConnected = 'Device USB not connected!';
 
   const params = new URLSearchParams(location.search);
-  // ?ws=host:port points the page at another application (development, tests); by default its own.
+  // ?ws=host:port points a page opened from its file at an application (development, tests). The page the
+  // application serves connects to its own host: its content security policy allows no other.
   const address = params.get('ws') || location.host || '127.0.0.1:19552';
   const socketUrl = `${location.protocol === 'https:' ? 'wss' : 'ws'}://${address}/`;
 
