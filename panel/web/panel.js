@@ -120,7 +120,7 @@
     socket.send(JSON.stringify(message));
     if (errorSlot) errorSlot.textContent = '';
     const timer = setTimeout(() => pending.delete(id), errorShownMs);
-    pending.set(id, { slot: errorSlot || $('error'), timer });
+    pending.set(id, { slot: errorSlot, timer });
     return true;
   }
 
@@ -151,6 +151,11 @@
       render();
       // The server says why only when it refuses the connection (a password, a message too big).
       const why = event.reason && (event.code === 1008 || event.code === 1009) ? ` (${event.reason})` : '';
+      // The third wrong answer closes the connection: ask again rather than repeat it to the next challenge.
+      if (event.code === 1008 && event.reason === 'authentication failed') {
+        password = null;
+        askPassword('Wrong password. Try again.');
+      }
       // Written only when it changes, so a screen reader is not told again at every attempt.
       const banner = `Disconnected${why} — reconnecting…`;
       if ($('connection').textContent !== banner) $('connection').textContent = banner;
@@ -268,10 +273,16 @@
     error(text, id) {
       const request = pending.get(id);
       pending.delete(id);
-      if (text === notConnected) { linkUp = complete = false; linkChanged(); render(); return; }
+      if (text === notConnected) {
+        linkUp = complete = false;
+        linkChanged();
+        render();
+        // The link status says so; a control whose command it refused says so too.
+        if (!request || !request.slot) return;
+      }
       if (text === 'authentication failed') { password = null; askPassword('Wrong password. Try again.'); return; }
       if (text === 'authentication required') return;
-      showError(request ? request.slot : $('error'), text);
+      showError((request && request.slot) || $('error'), text);
     },
   };
 

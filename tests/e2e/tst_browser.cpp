@@ -198,6 +198,16 @@ private slots:
             QCOMPARE(shown("data-color"), colours.value(console.blinking ? console.color_on : console.color));
             QCOMPARE(shown("data-color-off"), colours.value(console.blinking ? console.color_off : console.color));
         }
+        // The style sheet blinks them at the console's speeds: a whole period of 1 s, 0.5 s and 0.25 s.
+        const auto animation = [&](const char *id) {
+            return browser
+                .evaluate(
+                    QStringLiteral("getComputedStyle(document.getElementById('%1')).animation").arg(QLatin1String(id)))
+                .toString();
+        };
+        QVERIFY2(animation("led-b2").startsWith("0.5s steps(1) infinite"), qPrintable(animation("led-b2")));
+        QVERIFY2(animation("led-b8").startsWith("0.25s steps(1) infinite"), qPrintable(animation("led-b8")));
+        QVERIFY2(animation("led-a1").startsWith("none"), qPrintable(animation("led-a1")));
         // What a screen reader hears of one.
         QCOMPARE(browser.evaluate("document.getElementById('led-b2').textContent").toString(),
                  QStringLiteral("B2: blinking red and green, normal"));
@@ -246,6 +256,19 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate("document.getElementById('login-error').textContent").toString(),
                                   QStringLiteral("Wrong password. Try again."), browser_timeout_ms);
         QVERIFY(!browser.evaluate(page_live).toBool());
+        // The third wrong answer closes the connection; the page asks again instead of repeating it.
+        QVERIFY(browser.evaluate("document.getElementById('login-error').textContent = '', true").toBool());
+        QVERIFY(sign_in("off air"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !browser.evaluate("document.getElementById('login-error').textContent").toString().isEmpty(),
+            browser_timeout_ms);
+        QVERIFY(sign_in("off air"));
+        QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate("document.getElementById('connection').textContent").toString(),
+                                  QStringLiteral("Disconnected (authentication failed) — reconnecting…"),
+                                  browser_timeout_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(browser.evaluate("document.getElementById('connection').hidden").toBool(),
+                                 browser_timeout_ms);
+        QVERIFY(!browser.evaluate("document.getElementById('login').hidden").toBool());
         QVERIFY(sign_in("on air"));
         QTRY_VERIFY_WITH_TIMEOUT(browser.evaluate(page_live).toBool(), browser_timeout_ms);
         QVERIFY(browser.evaluate("document.getElementById('login').hidden").toBool());
@@ -339,6 +362,13 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate("document.getElementById('link').textContent").toString(),
                                   QStringLiteral("Console not connected (USB)"), browser_timeout_ms);
         QCOMPARE(browser.evaluate("document.getElementById('on-mod3').disabled").toBool(), true);
+        // A command that reaches the application anyway (a click as the console went) is refused; the refusal,
+        // matched by its "id", shows next to the key that sent it.
+        QVERIFY(browser.evaluate("document.getElementById('on-mod3').disabled = false, true").toBool());
+        QVERIFY(browser.click("#on-mod3"));
+        QTRY_COMPARE_WITH_TIMEOUT(browser.evaluate("document.getElementById('error-mod3').textContent").toString(),
+                                  QStringLiteral("Device USB not connected!"), browser_timeout_ms);
+        QCOMPARE(browser.evaluate("document.getElementById('error-mod4').textContent").toString(), QString());
         app->model.replug();
         QTRY_VERIFY_WITH_TIMEOUT(browser.evaluate(page_live).toBool(), browser_timeout_ms);
     }
