@@ -126,7 +126,7 @@ MainWindow::MainWindow(const AppIdentity &identity, QWidget *parent)
     trayIcon->setVisible(true);
     add_window_actions();
     korvel::app::install_network_access(this, trayIconMenu, trayIcon, websocket, udp);
-    mqtt = korvel::app::install_mqtt(this, trayIconMenu, trayIcon, *korvel, *websocket, identity);
+    mqtt = korvel::app::install_mqtt(this, trayIconMenu, trayIcon, *korvel, identity);
     hide_window_only_shortcuts();
     watch_link();
 

@@ -25,12 +25,10 @@ QString broker_address(const korvel::mqtt::Settings &settings)
 
 } // namespace
 
-MqttService::MqttService(CKorvel &console, CWebSocketInterface &websocket, const QString &keyring_service,
-                         const QString &client_name, QObject *parent)
+MqttService::MqttService(CKorvel &console, const QString &keyring_service, const QString &client_name, QObject *parent)
     : QObject(parent)
     , client_name(client_name)
     , console(console)
-    , websocket(websocket)
     , keeper(new MqttPassword(keyring_service, this))
 {
     connect(keeper, &MqttPassword::read_finished, this, &MqttService::on_password_read);
@@ -124,7 +122,7 @@ void MqttService::create_interface(const korvel::mqtt::Settings &settings)
     mqtt->set_settings(settings);
     connect(mqtt, &CMQTTInterface::state_changed, this, &MqttService::on_state_changed);
     // The console's state, events, meters and commands on the broker; it also keeps PREFIX/status.
-    bridge = new korvel::mqtt::Bridge(&console, &websocket, mqtt, this);
+    bridge = new korvel::mqtt::Bridge(&console, mqtt, this);
 }
 
 void MqttService::on_state_changed(CMQTTInterface::State state, const QString &reason)
@@ -170,9 +168,9 @@ QString MqttService::status_text() const
 }
 
 MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CKorvel &console,
-                          CWebSocketInterface &websocket, const AppIdentity &identity)
+                          const AppIdentity &identity)
 {
-    auto *service = new MqttService(console, websocket, identity.application, identity.mqtt_client, window);
+    auto *service = new MqttService(console, identity.application, identity.mqtt_client, window);
     if (tray) {
         QObject::connect(service, &MqttService::problem, tray, [tray](const QString &text) {
             tray->showMessage(tray_title(tray), text, QSystemTrayIcon::Warning, tray_message_ms);

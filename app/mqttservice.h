@@ -10,7 +10,6 @@
 #include <optional>
 
 class CKorvel;
-class CWebSocketInterface;
 class QMenu;
 class QSystemTrayIcon;
 class QWidget;
@@ -31,10 +30,9 @@ class MqttService : public QObject {
 
 public:
     // keyring_service: the name the password is kept under in the keyring; client_name begins the default client
-    // id (korvel::mqtt::Settings::client_id_for). The console and the WebSocket server are the ones the bridge
-    // serves; they outlive the service.
-    MqttService(CKorvel &console, CWebSocketInterface &websocket, const QString &keyring_service,
-                const QString &client_name, QObject *parent);
+    // id (korvel::mqtt::Settings::client_id_for). The console is the one the bridge serves; it outlives the
+    // service.
+    MqttService(CKorvel &console, const QString &keyring_service, const QString &client_name, QObject *parent);
 
     // Reads the store (writing nothing back) and, when enabled, connects once the password is known.
     void start_from_store();
@@ -78,7 +76,6 @@ private:
 
     QString client_name;
     CKorvel &console;
-    CWebSocketInterface &websocket;
     MqttPassword *keeper;
     CMQTTInterface *mqtt = nullptr;
     korvel::mqtt::Bridge *bridge = nullptr;
@@ -95,6 +92,6 @@ private:
 // Creates the client from the stored settings and offers the "MQTT…" dialog from the tray menu (right after
 // the entries already there) and from the settings window (Ctrl+Shift+M, and its context menu).
 MqttService *install_mqtt(QWidget *window, QMenu *tray_menu, QSystemTrayIcon *tray, CKorvel &console,
-                          CWebSocketInterface &websocket, const AppIdentity &identity);
+                          const AppIdentity &identity);
 
 } // namespace korvel::app

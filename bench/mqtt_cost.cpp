@@ -128,7 +128,7 @@ int main(int argc, char **argv)
     CMQTTInterface mqtt(nullptr);
     std::unique_ptr<korvel::mqtt::Bridge> bridge;
     if (with_bridge) {
-        bridge = std::make_unique<korvel::mqtt::Bridge>(&console, &websocket, &mqtt, nullptr);
+        bridge = std::make_unique<korvel::mqtt::Bridge>(&console, &mqtt, nullptr);
         bridge->set_metering_rate(rate);
     }
     korvel::mqtt::Settings settings;

@@ -2,6 +2,7 @@
 // report is compared with the cached one of its id, so the first report of an id after the link opens is silent.
 #include "console/ckorvel.h"
 #include "console/items.h"
+#include "console/itemsignals.h"
 #include "console/valuelists.h"
 
 #include <array>
@@ -67,50 +68,10 @@ constexpr StateItem announces(ReportId id)
     return {&row, announce_of(row), &emit_event<Signal>, SignalArity<decltype(Signal)>::value};
 }
 
-using K = CKorvel;
-using R = ReportId;
-
-// The signal of each item whose state report announces changes; members and fields come from the catalogue.
+// The decoding of each item whose state report announces changes; members and fields come from the catalogue.
 // The LED reports and metering have handlers of their own; every other id is only cached.
-constexpr StateItem state_items[] = {
-    announces<&K::ctrl_switch_event>(R::ctrl_key),
-    announces<&K::state_comm_event>(R::comm),
-    announces<&K::state_cough_event>(R::cough),
-    announces<&K::state_vt_event>(R::voicetrack),
-    announces<&K::config_auto_on_event>(R::config_auto_on),
-    announces<&K::config_cue_reset_event>(R::config_cue_reset),
-    announces<&K::config_on_air_event>(R::config_on_air),
-    announces<&K::config_crm_mute_event>(R::config_crm_mute),
-    announces<&K::config_crm_auto_cue_reset_event>(R::config_crm_auto_cue_reset),
-    announces<&K::config_studio_remote_event>(R::config_studio_remote),
-    announces<&K::config_cue_interlock_event>(R::config_cue_interlock),
-    announces<&K::config_gpo_event>(R::config_gpo),
-    announces<&K::config_cue_event>(R::config_cue),
-    announces<&K::config_on_event>(R::config_on),
-    announces<&K::config_fader_reserve_event>(R::config_fader_reserve),
-    announces<&K::config_silence_detection_event>(R::config_silence_detection),
-    announces<&K::config_phantom_event>(R::config_phantom),
-    announces<&K::config_mic_at_line_event>(R::config_mic_at_line),
-    announces<&K::config_auto_off_event>(R::config_auto_off),
-    announces<&K::state_on_event>(R::on),
-    announces<&K::state_cue_event>(R::cue),
-    announces<&K::state_fader_event>(R::fader),
-    announces<&K::state_auto_cue_event>(R::auto_cue),
-    announces<&K::state_src_sel_event>(R::source_select),
-    announces<&K::state_non_stop_event>(R::non_stop),
-    announces<&K::state_mic_on_event>(R::mic_on),
-    announces<&K::state_gpo_event>(R::gpo),
-    announces<&K::state_on_air_event>(R::on_air),
-    announces<&K::state_silence_detection_event>(R::silence_detection),
-    announces<&K::state_module_event>(R::module_active),
-    announces<&K::state_crm_mute_event>(R::crm_mute),
-    announces<&K::state_track_event>(R::track),
-    announces<&K::state_phone_ringing_event>(R::phone_ringing),
-    announces<&K::state_connect_event>(R::voip_connect),
-    announces<&K::config_locked_on_event>(R::config_locked_on),
-    announces<&K::config_pgm_auto_off_event>(R::config_pgm_auto_off),
-    announces<&K::config_mic_on_event>(R::config_mic_on),
-};
+constexpr auto state_items = std::apply(
+    [](auto... items) { return std::array{announces<decltype(items)::signal>(items.id)...}; }, korvel::item_signals);
 
 // Every row's signal takes the member index (if any) and one argument per field.
 constexpr bool rows_are_consistent()

@@ -5,9 +5,9 @@
 #include "console/items.h"
 #include "mqtt/cmqttinterface.h"
 #include "mqtt/cmqttlinkstatus.h"
+#include "protocol/core.h"
 #include "protocol/envelope.h"
 #include "protocol/peer.h"
-#include "websocket/cwebsocketinterface.h"
 
 #include <QHash>
 #include <QJsonArray>
@@ -35,12 +35,6 @@ public:
     std::optional<int> metering_interval() override { return std::nullopt; }
 };
 
-const QString &metering_msg()
-{
-    static const QString name = QLatin1String(item(ReportId::metering).notification);
-    return name;
-}
-
 // The item whose notifications carry msg; none for the link's notices, which are no item's.
 std::optional<ReportId> item_notifying(const QString &msg)
 {
@@ -62,25 +56,24 @@ quint64 bit_of(ReportId id)
 }
 } // namespace
 
-Bridge::Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, QObject *parent)
+Bridge::Bridge(CKorvel *console, CMQTTInterface *mqtt, QObject *parent)
     : QObject(parent)
-    , ws(ws)
+    , core(protocol::Core::of(*console))
     , mqtt(mqtt)
     , refresh_timer(new QTimer(this))
     , throttle(new MeteringThrottle(this))
-    , dispatcher(*console, *ws)
 {
     new CMQTTLinkStatus(console, mqtt, this);
     refresh_timer->setSingleShot(true);
     refresh_timer->setInterval(0);
     connect(refresh_timer, &QTimer::timeout, this, &Bridge::refresh_state);
-    connect(ws, &CWebSocketInterface::notified, this, &Bridge::on_notified);
+    connect(&core, &protocol::Core::message, this, &Bridge::on_message);
+    connect(&core, &protocol::Core::levels, throttle, &MeteringThrottle::add);
     connect(mqtt, &CMQTTInterface::command_received, this, &Bridge::on_command);
-    connect(console, &CKorvel::state_metering_event, this, &Bridge::on_metering);
     connect(throttle, &MeteringThrottle::due, this, &Bridge::on_levels_due);
     throttle->set_rate(rate);
     // Created on a console whose state is already complete: nothing announces it again.
-    if (ws->state_complete())
+    if (core.state_complete())
         refresh_timer->start();
 }
 
@@ -90,18 +83,13 @@ void Bridge::set_metering_rate(int per_second)
     throttle->set_rate(rate);
 }
 
-void Bridge::on_metering(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r)
-{
-    throttle->add({pgm_l, pgm_r, phones_l, phones_r, crm_l, crm_r});
-}
-
 void Bridge::on_levels_due(const MeterLevels &peaks)
 {
     // Meters held back while the broker is away would only be stale when it comes back.
     if (mqtt->state() != CMQTTInterface::State::Connected)
         return;
-    mqtt->publish(mqtt->topic(QStringLiteral("metering")), json_text(CWebSocketInterface::metering_message(peaks)),
-                  false, metering_qos);
+    mqtt->publish(mqtt->topic(QStringLiteral("metering")), json_text(protocol::Core::metering_message(peaks)), false,
+                  metering_qos);
 }
 
 QByteArray Bridge::json_text(const QJsonValue &value)
@@ -115,12 +103,12 @@ QByteArray Bridge::json_text(const QJsonValue &value)
     return wrapped.mid(1, wrapped.size() - 2);
 }
 
-void Bridge::on_notified(const QJsonObject &message)
+void Bridge::on_message(const QJsonObject &message, const QString &topic)
 {
-    const QString msg = message.value(QLatin1String("msg")).toString();
     // The meters have their own topic, at their own rate.
-    if (msg == metering_msg())
+    if (topic == topics::metering)
         return;
+    const QString msg = message.value(QLatin1String("msg")).toString();
     mqtt->publish(mqtt->topic(QStringLiteral("event")), json_text(message), false, event_qos);
     // Read once the decoder has cached the report, after the pass: several notifications of it are read once.
     if (const auto id = item_notifying(msg))
@@ -133,15 +121,15 @@ void Bridge::on_notified(const QJsonObject &message)
 void Bridge::refresh_state()
 {
     // Until the console has answered its start-up requests a late subscriber would take a part for the whole.
-    if (!ws->state_complete())
+    if (!core.state_complete())
         return;
     QJsonObject data;
     if (whole) {
-        ws->get_all_data(data);
+        core.snapshots().get_all_data(data);
         whole = data.size() < snapshot_key_count();
     } else {
         for (quint64 items = changed_items; items != 0; items &= items - 1)
-            ws->get_item_snapshot(data, static_cast<ReportId>(std::countr_zero(items)));
+            core.snapshots().put(data, static_cast<ReportId>(std::countr_zero(items)));
     }
     changed_items = 0;
     const auto &sent = mqtt->state_cache();
@@ -164,7 +152,8 @@ void Bridge::on_command(const QByteArray &payload)
         return;
     }
     BrokerPeer peer;
-    if (const std::optional<QJsonObject> answer = dispatcher.carry_out(QString::fromUtf8(payload), peer).answer())
+    if (const std::optional<QJsonObject> answer =
+            core.dispatcher().carry_out(QString::fromUtf8(payload), peer).answer())
         mqtt->reply(json_text(*answer));
 }
 

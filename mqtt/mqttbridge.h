@@ -3,7 +3,6 @@
 #pragma once
 
 #include "console/meteringthrottle.h"
-#include "protocol/dispatcher.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -12,9 +11,12 @@
 
 class CKorvel;
 class CMQTTInterface;
-class CWebSocketInterface;
 class QJsonValue;
 class QTimer;
+
+namespace korvel::protocol {
+class Core;
+} // namespace korvel::protocol
 
 namespace korvel::mqtt {
 
@@ -22,7 +24,7 @@ namespace korvel::mqtt {
 // - PREFIX/status follows the USB link (it owns the link status: create no other one beside it);
 // - PREFIX/state/KEY, retained, one topic per key of the "get_all" snapshot, once the console's state is
 //   complete and again whenever a notification changed the key's value;
-// - PREFIX/event, every notification the WebSocket clients get but the level meters;
+// - PREFIX/event, every notification of the protocol core but the level meters;
 // - PREFIX/metering, the levels metering_rate() times a second with peak hold;
 // - PREFIX/command, carried out by the protocol's dispatcher, its replies and errors on PREFIX/reply.
 // Every payload is the JSON the WebSocket clients get, in compact form.
@@ -30,7 +32,7 @@ class Bridge : public QObject {
     Q_OBJECT
 
 public:
-    Bridge(CKorvel *console, CWebSocketInterface *ws, CMQTTInterface *mqtt, QObject *parent);
+    Bridge(CKorvel *console, CMQTTInterface *mqtt, QObject *parent);
 
     // Level messages per second, exactly on average while the console reports more often (never more than it
     // reports), each with the peaks since the one before; 0 sends one for every metering report of the
@@ -44,14 +46,13 @@ public:
     static QByteArray json_text(const QJsonValue &value);
 
 private slots:
-    void on_notified(const QJsonObject &message);
-    void on_metering(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r);
+    void on_message(const QJsonObject &message, const QString &topic);
     void on_levels_due(const korvel::MeterLevels &peaks);
     void on_command(const QByteArray &payload);
     void refresh_state();
 
 private:
-    CWebSocketInterface *ws;
+    protocol::Core &core;
     CMQTTInterface *mqtt;
     // Coalesces the state refreshes asked for within one pass of the event loop.
     QTimer *refresh_timer;
@@ -61,8 +62,6 @@ private:
     quint64 changed_items = 0;
     bool whole = true;
     MeteringThrottle *throttle;
-    // Carries out PREFIX/command; the snapshots it answers with are read from ws.
-    protocol::Dispatcher dispatcher;
     // The value of each state key as last handed to the interface.
     QJsonObject published;
     int rate = default_metering_rate;

@@ -5,7 +5,6 @@
 #include "net/defaultports.h"
 #include "protocol/dispatcher.h"
 #include "protocol/envelope.h"
-#include "protocol/snapshotsource.h"
 #include "websocket/authentication.h"
 #include "websocket/connectionguard.h"
 #include "websocket/keepalive.h"
@@ -30,23 +29,25 @@ class CKorvel;
 class QSocketNotifier;
 class QTcpServer;
 class QTcpSocket;
-class StartupState;
 class QWebSocket;
 class QWebSocketCorsAuthenticator;
 class QWebSocketServer;
+namespace korvel::protocol {
+class Core;
+} // namespace korvel::protocol
 namespace korvel::websocket {
 class Delivery;
 struct Session;
 } // namespace korvel::websocket
 
-// The console offered over WebSocket: the server and its clients, the notifications of every console event and
-// the state and configuration snapshots. Requests are carried out by the protocol's dispatcher
-// (protocol/dispatcher.h); this server hands it each client as a peer and sends back what it answers.
+// The console offered over WebSocket: the listener and its clients, their sessions, origins, password and meters.
+// What the console says and what a request does come from the protocol core (protocol/core.h): this server
+// delivers the core's notifications, hands the core each client's requests and sends back what it answers.
 //
-// Split by concern: websocketinterface.cpp (server, clients, sendJSON), delivery.cpp (sessions and the frames
-// on their way to the sockets), _dispatcher.cpp (the clients as the dispatcher's peers), _notifications.cpp,
-// _metering.cpp (each client's metering interval), _snapshots.cpp.
-class CWebSocketInterface : public QObject, public korvel::protocol::SnapshotSource {
+// Split by concern: websocketinterface.cpp (server, clients, sendJSON), _limits.cpp (the door),
+// _dispatcher.cpp (the clients as the dispatcher's peers), _metering.cpp (each client's metering interval).
+// The get_* builders and on_* slots are the core's, under the names integrators know.
+class CWebSocketInterface : public QObject {
     Q_OBJECT
 
 public:
@@ -106,167 +107,144 @@ public:
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = korvel::protocol::max_request_size;
 
-    // State and configuration snapshots: each builder sets one key of data from the report cache. A regular item's
-    // builder is one call into the catalogue; the others are in websocketinterface_snapshots.cpp.
-    void get_states(QJsonObject &data) override;
-    void get_config(QJsonObject &data) override;
-    // A notification: "data" and "msg", nothing else.
-    static QJsonObject notification(const QString &msg, const QJsonValue &data);
-    // The "on_metering" notification of one set of levels.
-    static QJsonObject metering_message(const korvel::MeterLevels &levels);
+    // State and configuration snapshots: each builder sets its keys of data from the report cache.
+    void get_states(QJsonObject &data);
+    void get_config(QJsonObject &data);
     // Both of them: the "data" of the "all" reply.
-    void get_all_data(QJsonObject &data) override;
-    // The one key of that reply which the reports of an item feed, set as get_all_data() sets it: the key of
-    // the item's notification, so that a notification needs no more than this rebuilt. Nothing for an item
-    // without a key (metering) or not yet reported in full.
-    void get_item_snapshot(QJsonObject &data, korvel::ReportId id);
-    bool state_complete() const override;
-    void get_firmware(QJsonObject &data) override;
-
-    void get_ctrl_led(QJsonObject &data);
-    void get_ctrl_key(QJsonObject &data) { put_snapshot(data, korvel::ReportId::ctrl_key); }
-    void get_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::on); }
-    void get_cue(QJsonObject &data) { put_snapshot(data, korvel::ReportId::cue); }
-    void get_fader(QJsonObject &data) { put_snapshot(data, korvel::ReportId::fader); }
-    void get_auto_cue(QJsonObject &data) { put_snapshot(data, korvel::ReportId::auto_cue); }
-    void get_src_sel(QJsonObject &data);
-    void get_non_stop(QJsonObject &data) { put_snapshot(data, korvel::ReportId::non_stop); }
-    void get_mic_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::mic_on); }
-    void get_gpo(QJsonObject &data) { put_snapshot(data, korvel::ReportId::gpo); }
-    void get_on_air(QJsonObject &data) { put_snapshot(data, korvel::ReportId::on_air); }
-    void get_silence_detection(QJsonObject &data) { put_snapshot(data, korvel::ReportId::silence_detection); }
-    void get_module(QJsonObject &data) { put_snapshot(data, korvel::ReportId::module_active); }
-    void get_crm_mute(QJsonObject &data) { put_snapshot(data, korvel::ReportId::crm_mute); }
-    void get_track(QJsonObject &data) { put_snapshot(data, korvel::ReportId::track); }
-    void get_studio_remote(QJsonObject &data);
-    void get_voicetrack(QJsonObject &data) { put_snapshot(data, korvel::ReportId::voicetrack); }
-    void get_phone_ringing(QJsonObject &data) { put_snapshot(data, korvel::ReportId::phone_ringing); }
-    void get_voip_connect(QJsonObject &data) { put_snapshot(data, korvel::ReportId::voip_connect); }
-    void get_config_auto_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_auto_on); }
-    void get_config_cue_reset(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_cue_reset); }
-    void get_config_on_air(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_on_air); }
-    void get_config_crm_mute(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_crm_mute); }
+    void get_all_data(QJsonObject &data);
+    bool state_complete() const;
+    void get_firmware(QJsonObject &data) { snapshot(data, korvel::ReportId::firmware); }
+    void get_ctrl_led(QJsonObject &data) { snapshot(data, korvel::ReportId::ctrl_led); }
+    void get_ctrl_key(QJsonObject &data) { snapshot(data, korvel::ReportId::ctrl_key); }
+    void get_on(QJsonObject &data) { snapshot(data, korvel::ReportId::on); }
+    void get_cue(QJsonObject &data) { snapshot(data, korvel::ReportId::cue); }
+    void get_fader(QJsonObject &data) { snapshot(data, korvel::ReportId::fader); }
+    void get_auto_cue(QJsonObject &data) { snapshot(data, korvel::ReportId::auto_cue); }
+    void get_src_sel(QJsonObject &data) { snapshot(data, korvel::ReportId::source_select); }
+    void get_non_stop(QJsonObject &data) { snapshot(data, korvel::ReportId::non_stop); }
+    void get_mic_on(QJsonObject &data) { snapshot(data, korvel::ReportId::mic_on); }
+    void get_gpo(QJsonObject &data) { snapshot(data, korvel::ReportId::gpo); }
+    void get_on_air(QJsonObject &data) { snapshot(data, korvel::ReportId::on_air); }
+    void get_silence_detection(QJsonObject &data) { snapshot(data, korvel::ReportId::silence_detection); }
+    void get_module(QJsonObject &data) { snapshot(data, korvel::ReportId::module_active); }
+    void get_crm_mute(QJsonObject &data) { snapshot(data, korvel::ReportId::crm_mute); }
+    void get_track(QJsonObject &data) { snapshot(data, korvel::ReportId::track); }
+    void get_studio_remote(QJsonObject &data) { snapshot(data, korvel::ReportId::comm); }
+    void get_voicetrack(QJsonObject &data) { snapshot(data, korvel::ReportId::voicetrack); }
+    void get_phone_ringing(QJsonObject &data) { snapshot(data, korvel::ReportId::phone_ringing); }
+    void get_voip_connect(QJsonObject &data) { snapshot(data, korvel::ReportId::voip_connect); }
+    void get_config_auto_on(QJsonObject &data) { snapshot(data, korvel::ReportId::config_auto_on); }
+    void get_config_cue_reset(QJsonObject &data) { snapshot(data, korvel::ReportId::config_cue_reset); }
+    void get_config_on_air(QJsonObject &data) { snapshot(data, korvel::ReportId::config_on_air); }
+    void get_config_crm_mute(QJsonObject &data) { snapshot(data, korvel::ReportId::config_crm_mute); }
     void get_config_crm_auto_cue_reset(QJsonObject &data)
     {
-        put_snapshot(data, korvel::ReportId::config_crm_auto_cue_reset);
+        snapshot(data, korvel::ReportId::config_crm_auto_cue_reset);
     }
-    void get_config_studio_remote(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_studio_remote); }
-    void get_config_cue_interlock(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_cue_interlock); }
-    void get_config_gpo(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_gpo); }
-    void get_config_cue(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_cue); }
-    void get_config_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_on); }
-    void get_config_fader_reserve(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_fader_reserve); }
-    void get_config_silence_detection(QJsonObject &data)
-    {
-        put_snapshot(data, korvel::ReportId::config_silence_detection);
-    }
-    void get_config_phantom(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_phantom); }
-    void get_config_mic_at_line(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_mic_at_line); }
-    void get_config_auto_off(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_auto_off); }
-    void get_config_locked_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_locked_on); }
-    void get_config_pgm_auto_off(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_pgm_auto_off); }
-    void get_config_mic_on(QJsonObject &data) { put_snapshot(data, korvel::ReportId::config_mic_on); }
+    void get_config_studio_remote(QJsonObject &data) { snapshot(data, korvel::ReportId::config_studio_remote); }
+    void get_config_cue_interlock(QJsonObject &data) { snapshot(data, korvel::ReportId::config_cue_interlock); }
+    void get_config_gpo(QJsonObject &data) { snapshot(data, korvel::ReportId::config_gpo); }
+    void get_config_cue(QJsonObject &data) { snapshot(data, korvel::ReportId::config_cue); }
+    void get_config_on(QJsonObject &data) { snapshot(data, korvel::ReportId::config_on); }
+    void get_config_fader_reserve(QJsonObject &data) { snapshot(data, korvel::ReportId::config_fader_reserve); }
+    void get_config_silence_detection(QJsonObject &data) { snapshot(data, korvel::ReportId::config_silence_detection); }
+    void get_config_phantom(QJsonObject &data) { snapshot(data, korvel::ReportId::config_phantom); }
+    void get_config_mic_at_line(QJsonObject &data) { snapshot(data, korvel::ReportId::config_mic_at_line); }
+    void get_config_auto_off(QJsonObject &data) { snapshot(data, korvel::ReportId::config_auto_off); }
+    void get_config_locked_on(QJsonObject &data) { snapshot(data, korvel::ReportId::config_locked_on); }
+    void get_config_pgm_auto_off(QJsonObject &data) { snapshot(data, korvel::ReportId::config_pgm_auto_off); }
+    void get_config_mic_on(QJsonObject &data) { snapshot(data, korvel::ReportId::config_mic_on); }
 
 signals:
     void connected_clients(int clients);
     // A handshake carried an Origin header not seen since start.
     void origin_seen(const QString &origin);
-    // Every notification, as it was handed to delivery (whoever it reached).
-    void notified(const QJsonObject &message);
 
 public slots:
     void onNewConnection();
     void processTextMessage(QString message);
     void socketDisconnected();
 
-    // One notification per console event. A regular item's slot is one call into the catalogue; the control
-    // LEDs, the source selection and metering are in websocketinterface_notifications.cpp.
+    // One notification per console event, built by the core and delivered to every transport (the core itself
+    // receives the console's events).
 
     void on_ctrl_led_event(int id, int color);
     void on_ctrl_led_blink_event(int id, int color_on, int color_off, int blink_speed);
-    void on_ctrl_switch_event(int id, int state) { notify_item(korvel::ReportId::ctrl_key, id, {state}); }
-    void on_config_auto_on_event(int mod, int state) { notify_item(korvel::ReportId::config_auto_on, mod, {state}); }
+    void on_ctrl_switch_event(int id, int state) { announce(korvel::ReportId::ctrl_key, {id, state}); }
+    void on_config_auto_on_event(int mod, int state) { announce(korvel::ReportId::config_auto_on, {mod, state}); }
     void on_config_cue_reset_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader,
                                    int reset_by_on, int reset_by_fader_and_on)
     {
-        notify_item(korvel::ReportId::config_cue_reset, mod,
-                    {enabled_by_line, enabled_by_mic_usb_voip, reset_by_fader, reset_by_on, reset_by_fader_and_on});
+        announce(korvel::ReportId::config_cue_reset,
+                 {mod, enabled_by_line, enabled_by_mic_usb_voip, reset_by_fader, reset_by_on, reset_by_fader_and_on});
     }
     void on_config_on_air_event(int mod, int on_air1_enabled_by_line, int on_air1_enabled_by_mic_usb_voip,
                                 int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip)
     {
-        notify_item(korvel::ReportId::config_on_air, mod,
-                    {on_air1_enabled_by_line, on_air1_enabled_by_mic_usb_voip, on_air2_enabled_by_line,
-                     on_air2_enabled_by_mic_usb_voip});
+        announce(korvel::ReportId::config_on_air, {mod, on_air1_enabled_by_line, on_air1_enabled_by_mic_usb_voip,
+                                                   on_air2_enabled_by_line, on_air2_enabled_by_mic_usb_voip});
     }
-    void on_config_crm_mute_event(int mod, int state) { notify_item(korvel::ReportId::config_crm_mute, mod, {state}); }
+    void on_config_crm_mute_event(int mod, int state) { announce(korvel::ReportId::config_crm_mute, {mod, state}); }
     void on_config_crm_auto_cue_reset_event(int mod, int state)
     {
-        notify_item(korvel::ReportId::config_crm_auto_cue_reset, mod, {state});
+        announce(korvel::ReportId::config_crm_auto_cue_reset, {mod, state});
     }
     void on_config_studio_remote_event(int mod, int cough_enable, int comm_enable, int comm_private)
     {
-        notify_item(korvel::ReportId::config_studio_remote, mod, {cough_enable, comm_enable, comm_private});
+        announce(korvel::ReportId::config_studio_remote, {mod, cough_enable, comm_enable, comm_private});
     }
-    void on_config_cue_interlock_event(int state) { notify_item(korvel::ReportId::config_cue_interlock, 0, {state}); }
+    void on_config_cue_interlock_event(int state) { announce(korvel::ReportId::config_cue_interlock, {state}); }
     void on_config_gpo_event(int gpo, int trigger, int mode, int type, int time)
     {
-        notify_item(korvel::ReportId::config_gpo, gpo, {trigger, mode, type, time});
+        announce(korvel::ReportId::config_gpo, {gpo, trigger, mode, type, time});
     }
     void on_config_cue_event(int cue, int color_on, int color_off)
     {
-        notify_item(korvel::ReportId::config_cue, cue, {color_on, color_off});
+        announce(korvel::ReportId::config_cue, {cue, color_on, color_off});
     }
     void on_config_on_event(int mod, int color_on, int color_on_and_fader, int color_off)
     {
-        notify_item(korvel::ReportId::config_on, mod, {color_on, color_on_and_fader, color_off});
+        announce(korvel::ReportId::config_on, {mod, color_on, color_on_and_fader, color_off});
     }
     void on_config_fader_reserve_event(int mod, int state)
     {
-        notify_item(korvel::ReportId::config_fader_reserve, mod, {state});
+        announce(korvel::ReportId::config_fader_reserve, {mod, state});
     }
     void on_config_silence_detection_event(int threshold, int interval, int interval_unit, int source, int enable)
     {
-        notify_item(korvel::ReportId::config_silence_detection, 0,
-                    {threshold, interval, interval_unit, source, enable});
+        announce(korvel::ReportId::config_silence_detection, {threshold, interval, interval_unit, source, enable});
     }
-    void on_config_phantom_event(int mod, int state) { notify_item(korvel::ReportId::config_phantom, mod, {state}); }
+    void on_config_phantom_event(int mod, int state) { announce(korvel::ReportId::config_phantom, {mod, state}); }
     void on_config_mic_at_line_event(int mod, int state)
     {
-        notify_item(korvel::ReportId::config_mic_at_line, mod, {state});
+        announce(korvel::ReportId::config_mic_at_line, {mod, state});
     }
-    void on_config_auto_off_event(int mod, int state) { notify_item(korvel::ReportId::config_auto_off, mod, {state}); }
-    void on_config_locked_on_event(int mod, int state)
-    {
-        notify_item(korvel::ReportId::config_locked_on, mod, {state});
-    }
+    void on_config_auto_off_event(int mod, int state) { announce(korvel::ReportId::config_auto_off, {mod, state}); }
+    void on_config_locked_on_event(int mod, int state) { announce(korvel::ReportId::config_locked_on, {mod, state}); }
     void on_config_pgm_auto_off_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip)
     {
-        notify_item(korvel::ReportId::config_pgm_auto_off, mod, {enabled_by_line, enabled_by_mic_usb_voip});
+        announce(korvel::ReportId::config_pgm_auto_off, {mod, enabled_by_line, enabled_by_mic_usb_voip});
     }
-    void on_config_mic_on_event(int trigger) { notify_item(korvel::ReportId::config_mic_on, 0, {trigger}); }
-    void on_state_on_event(int mod, int state) { notify_item(korvel::ReportId::on, mod, {state}); }
-    void on_state_cue_event(int cue, int state) { notify_item(korvel::ReportId::cue, cue, {state}); }
-    void on_state_fader_event(int mod, int state) { notify_item(korvel::ReportId::fader, mod, {state}); }
-    void on_state_auto_cue_event(int auto_cue, int state)
-    {
-        notify_item(korvel::ReportId::auto_cue, auto_cue, {state});
-    }
+    void on_config_mic_on_event(int trigger) { announce(korvel::ReportId::config_mic_on, {trigger}); }
+    void on_state_on_event(int mod, int state) { announce(korvel::ReportId::on, {mod, state}); }
+    void on_state_cue_event(int cue, int state) { announce(korvel::ReportId::cue, {cue, state}); }
+    void on_state_fader_event(int mod, int state) { announce(korvel::ReportId::fader, {mod, state}); }
+    void on_state_auto_cue_event(int auto_cue, int state) { announce(korvel::ReportId::auto_cue, {auto_cue, state}); }
     void on_state_src_sel_event(int mod, int source);
-    void on_state_non_stop_event(int state) { notify_item(korvel::ReportId::non_stop, 0, {state}); }
-    void on_state_mic_on_event(int state) { notify_item(korvel::ReportId::mic_on, 0, {state}); }
-    void on_state_gpo_event(int gpo, int state) { notify_item(korvel::ReportId::gpo, gpo, {state}); }
-    void on_state_on_air_event(int on_air, int state) { notify_item(korvel::ReportId::on_air, on_air, {state}); }
-    void on_state_silence_detection_event(int state) { notify_item(korvel::ReportId::silence_detection, 0, {state}); }
+    void on_state_non_stop_event(int state) { announce(korvel::ReportId::non_stop, {state}); }
+    void on_state_mic_on_event(int state) { announce(korvel::ReportId::mic_on, {state}); }
+    void on_state_gpo_event(int gpo, int state) { announce(korvel::ReportId::gpo, {gpo, state}); }
+    void on_state_on_air_event(int on_air, int state) { announce(korvel::ReportId::on_air, {on_air, state}); }
+    void on_state_silence_detection_event(int state) { announce(korvel::ReportId::silence_detection, {state}); }
     void on_state_metering_event(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r);
-    void on_state_module_event(int mod, int state) { notify_item(korvel::ReportId::module_active, mod, {state}); }
-    void on_state_crm_mute_event(int state) { notify_item(korvel::ReportId::crm_mute, 0, {state}); }
-    void on_state_track_event(int mod, int state) { notify_item(korvel::ReportId::track, mod, {state}); }
-    void on_state_comm_event(int mod, int state) { notify_item(korvel::ReportId::comm, mod, {state}); }
-    void on_state_cough_event(int mod, int state) { notify_item(korvel::ReportId::cough, mod, {state}); }
-    void on_state_vt_event(int mod, int state) { notify_item(korvel::ReportId::voicetrack, mod, {state}); }
-    void on_state_phone_ringing_event(int state) { notify_item(korvel::ReportId::phone_ringing, 0, {state}); }
-    void on_state_connect_event(int state) { notify_item(korvel::ReportId::voip_connect, 0, {state}); }
+    void on_state_module_event(int mod, int state) { announce(korvel::ReportId::module_active, {mod, state}); }
+    void on_state_crm_mute_event(int state) { announce(korvel::ReportId::crm_mute, {state}); }
+    void on_state_track_event(int mod, int state) { announce(korvel::ReportId::track, {mod, state}); }
+    void on_state_comm_event(int mod, int state) { announce(korvel::ReportId::comm, {mod, state}); }
+    void on_state_cough_event(int mod, int state) { announce(korvel::ReportId::cough, {mod, state}); }
+    void on_state_vt_event(int mod, int state) { announce(korvel::ReportId::voicetrack, {mod, state}); }
+    void on_state_phone_ringing_event(int state) { announce(korvel::ReportId::phone_ringing, {state}); }
+    void on_state_connect_event(int state) { announce(korvel::ReportId::voip_connect, {state}); }
     void on_connected();
     void on_disconnected();
 
@@ -277,15 +255,11 @@ private:
     korvel::protocol::Outcome dispatch(QWebSocket *client, const QString &message);
     // The session of a client, null for a connection that has none (never accepted, or already released).
     korvel::websocket::Session *session_of(QWebSocket *client);
-    // Sends a notification to every client, or to the clients subscribed to topic.
-    void notify(const QString &msg, const QJsonValue &data, const QString &topic = QString());
-    // Sends {name of member index: value} to every client; nothing when index names no member of the list.
-    // An undefined value leaves the member out ("data" is then an empty object).
-    void notify_keyed(const QString &msg, const QStringList &members, int index, const QJsonValue &value);
-    // The notification of a catalogue item's event: fields in the item's order, each left out at its marker.
-    void notify_item(korvel::ReportId id, int member, std::initializer_list<int> fields);
-    // Sets the snapshot key of a catalogue item from its cached report.
-    void put_snapshot(QJsonObject &data, korvel::ReportId id) const;
+    // The core's notification of an item's event (its member, then its fields), and the key of an item's snapshot.
+    void announce(korvel::ReportId id, std::initializer_list<int> values);
+    void snapshot(QJsonObject &data, korvel::ReportId id);
+    // One of the core's notifications, to every client subscribed to its topic (every client: none).
+    void deliver(const QJsonObject &message, const QString &topic);
     void remove_client(QWebSocket *client);
     // A TCP connection accepted from the listener: its request head is awaited (at_door), then it goes to the
     // WebSocket server for its opening handshake, or gets the panel's HTTP answer and is closed.
@@ -316,10 +290,6 @@ private:
     void send_error(QWebSocket *client, const QString &error);
 
     // Metering at each client's own interval (websocketinterface_metering.cpp).
-    // The "data" of "on_metering", the same for every client.
-    static QJsonObject metering_data(const korvel::MeterLevels &levels);
-    // Whether some subscriber takes every metering report.
-    bool has_metering_recipient() const;
     // Hands one report's levels to the throttles of the subscribed clients that have an interval.
     void pace_metering(const korvel::MeterLevels &levels);
     // A throttle's peaks, to its client alone while it is subscribed to "metering".
@@ -330,8 +300,6 @@ private:
     // A client's metering interval (websocketinterface_metering.cpp): false, none: it has no session.
     bool set_metering_interval(QWebSocket *client, int ms);
     std::optional<int> metering_interval(QWebSocket *client);
-    // Tells every client that the state is complete (websocketinterface_dispatcher.cpp).
-    void on_state_complete();
 
     // Our own listener accepts the TCP connections, so every session knows its socket; the WebSocket server
     // only performs the opening handshake on them.
@@ -356,9 +324,6 @@ private:
     korvel::websocket::KeepAlive keep_alive;
     korvel::websocket::ConnectionGuard guard;
     int handshake_timeout_ms = default_handshake_timeout_ms;
-    CKorvel *console;
-    // Whether the console has answered the start-up requests since the link opened.
-    StartupState *startup = nullptr;
+    korvel::protocol::Core &core;
     int port = korvel::ports::websocket;
-    korvel::protocol::Dispatcher dispatcher;
 };

@@ -2,9 +2,8 @@
 #include "websocket/cwebsocketinterface.h"
 
 #include "console/ckorvel.h"
-#include "console/startupstate.h"
 #include "panel/ownorigin.h"
-#include "usb/cusbhid.h"
+#include "protocol/core.h"
 #include "websocket/authentication.h"
 #include "websocket/delivery.h"
 
@@ -13,8 +12,6 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QJsonDocument>
-#include <QMetaMethod>
-#include <QMetaObject>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -42,30 +39,11 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     , listener(nullptr)
     , server(nullptr)
     , delivery(nullptr)
-    , console(console)
-    , dispatcher(*console, *this)
+    , core(korvel::protocol::Core::of(*console))
 {
-    // Every console event "x_event" goes to the slot "on_x_event" of the same signature.
-    const QMetaObject &events = CKorvel::staticMetaObject;
-    const QMetaObject *handlers = metaObject();
-    for (int i = events.methodOffset(); i < events.methodCount(); ++i) {
-        const QMetaMethod signal = events.method(i);
-        if (signal.methodType() != QMetaMethod::Signal || !signal.name().endsWith("_event"))
-            continue;
-        const int slot = handlers->indexOfSlot("on_" + signal.methodSignature());
-        if (slot < 0) {
-            qWarning().noquote() << "No WebSocket notification for" << signal.methodSignature();
-            continue;
-        }
-        connect(console, signal, this, handlers->method(slot));
-    }
-
-    if (CUSBHID *link = console->device_link()) {
-        connect(link, &CUSBHID::connected, this, &CWebSocketInterface::on_connected);
-        connect(link, &CUSBHID::disconnected, this, &CWebSocketInterface::on_disconnected);
-    }
-    startup = new StartupState(console->device_link(), this);
-    connect(startup, &StartupState::completed, this, &CWebSocketInterface::on_state_complete);
+    // Meters of every report for the clients that take them all; the paced ones get the levels themselves.
+    connect(&core, &korvel::protocol::Core::message, this, &CWebSocketInterface::deliver);
+    connect(&core, &korvel::protocol::Core::levels, this, &CWebSocketInterface::pace_metering);
 
     server =
         new HandshakeServer(QStringLiteral("Korvel Control WebSocket Server"), QWebSocketServer::NonSecureMode, this);
@@ -154,13 +132,6 @@ void CWebSocketInterface::drop_slow_client(QWebSocket *client)
     client->disconnect(this);
     client->close(QWebSocketProtocol::CloseCodePolicyViolated, QStringLiteral("client too slow: output buffer full"));
     remove_client(client);
-}
-
-void CWebSocketInterface::notify(const QString &msg, const QJsonValue &data, const QString &topic)
-{
-    const QJsonObject message = notification(msg, data);
-    sendJSON(message, topic, nullptr);
-    emit notified(message);
 }
 
 void CWebSocketInterface::remove_client(QWebSocket *client)
@@ -334,14 +305,4 @@ void CWebSocketInterface::socketDisconnected()
         remove_client(client);
     else
         emit connected_clients(client_count());
-}
-
-void CWebSocketInterface::on_connected()
-{
-    notify(QStringLiteral("on_device_status"), QStringLiteral("connected"));
-}
-
-void CWebSocketInterface::on_disconnected()
-{
-    notify(QStringLiteral("on_device_status"), QStringLiteral("disconnected"));
 }

@@ -1,7 +1,7 @@
 // The clients as the protocol dispatcher's peers, and the facade every client message goes through.
 #include "websocket/cwebsocketinterface.h"
 
-#include "console/startupstate.h"
+#include "protocol/core.h"
 #include "protocol/peer.h"
 #include "websocket/session.h"
 
@@ -32,7 +32,7 @@ private:
 Outcome CWebSocketInterface::dispatch(QWebSocket *client, const QString &message)
 {
     ClientPeer peer(*this, client);
-    return dispatcher.carry_out(message, peer);
+    return core.dispatcher().carry_out(message, peer);
 }
 
 int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, QString &error)
@@ -44,15 +44,4 @@ int CWebSocketInterface::parseJSON(QWebSocket *client, const QString &message, Q
     else if (outcome.reply && client)
         sendJSON(*outcome.reply, QString(), client);
     return outcome.result;
-}
-
-bool CWebSocketInterface::state_complete() const
-{
-    return startup->is_complete();
-}
-
-void CWebSocketInterface::on_state_complete()
-{
-    // Its own "msg": clients that know only "connected" and "disconnected" are not disturbed.
-    notify(QStringLiteral("on_state_complete"), true);
 }

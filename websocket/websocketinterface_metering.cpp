@@ -2,8 +2,8 @@
 // client's throttle hands on. Clients at interval 0 share the one frame of every report.
 #include "websocket/cwebsocketinterface.h"
 
-#include "console/items.h"
 #include "console/valuelists.h"
+#include "protocol/core.h"
 #include "websocket/delivery.h"
 #include "websocket/session.h"
 
@@ -13,15 +13,6 @@
 using korvel::MeteringThrottle;
 using korvel::MeterLevels;
 using korvel::websocket::Session;
-
-QJsonObject CWebSocketInterface::metering_data(const MeterLevels &levels)
-{
-    static_assert(std::tuple_size_v<MeterLevels> == 6);
-    QJsonObject data;
-    for (std::size_t i = 0; i < levels.size(); ++i)
-        data.insert(korvel::metering_level_names.at(qsizetype(i)), double(levels[i]));
-    return data;
-}
 
 bool CWebSocketInterface::set_metering_interval(QWebSocket *client, int ms)
 {
@@ -58,13 +49,10 @@ std::optional<int> CWebSocketInterface::metering_interval(QWebSocket *client)
     return session->metering_throttle ? session->metering_throttle->interval() : 0;
 }
 
-bool CWebSocketInterface::has_metering_recipient() const
-{
-    return delivery->has_recipient(korvel::topics::metering);
-}
-
 void CWebSocketInterface::pace_metering(const MeterLevels &levels)
 {
+    if (paced_clients.isEmpty())
+        return;
     // An add may send at once, and a send may drop a client too slow to read: the throttles are gathered first.
     // A dropped client's throttle is only detached and deleted later, so every pointer stays valid meanwhile.
     QVarLengthArray<MeteringThrottle *, 128> throttles;
@@ -82,9 +70,7 @@ void CWebSocketInterface::send_paced_metering(QWebSocket *client, const MeterLev
     const Session *session = session_of(client);
     if (!session || !session->subscriptions.contains(korvel::topics::metering))
         return;
-    const QString msg = QLatin1String(korvel::item(korvel::ReportId::metering).notification);
-    sendJSON(QJsonObject{{QStringLiteral("data"), metering_data(peaks)}, {QStringLiteral("msg"), msg}}, QString(),
-             client);
+    sendJSON(korvel::protocol::Core::metering_message(peaks), QString(), client);
 }
 
 void CWebSocketInterface::drop_metering_throttle(Session &session)

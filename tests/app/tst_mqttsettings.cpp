@@ -267,8 +267,7 @@ private slots:
         QFETCH(int, stored_port);
 
         Served served;
-        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"),
-                            QStringLiteral("korvel-test"), nullptr);
+        MqttService service(served.korvel, QStringLiteral("korvel-test"), QStringLiteral("korvel-test"), nullptr);
         MqttDialog dialog(&service, nullptr);
         child<QCheckBox>(dialog, "mqtt_enabled")->setChecked(enabled);
         child<QLineEdit>(dialog, "mqtt_host")->setText(host);
@@ -318,8 +317,7 @@ private slots:
     {
         store({{"mqtt_host", "broker.example"}});
         Served served;
-        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"),
-                            QStringLiteral("korvel-test"), nullptr);
+        MqttService service(served.korvel, QStringLiteral("korvel-test"), QStringLiteral("korvel-test"), nullptr);
         service.start_from_store();
         MqttConfig config = service.config();
         config.user = "studio1";
@@ -340,8 +338,7 @@ private slots:
         QCOMPARE(QFile::permissions(file) & ~(QFile::ReadUser | QFile::WriteUser), user_only);
 
         // A new service reads it back from the store; its dialog shows it (hidden) and the note.
-        MqttService again(served.korvel, served.websocket, QStringLiteral("korvel-test"), QStringLiteral("korvel-test"),
-                          nullptr);
+        MqttService again(served.korvel, QStringLiteral("korvel-test"), QStringLiteral("korvel-test"), nullptr);
         again.start_from_store();
         MqttDialog dialog(&again, nullptr);
         QSignalSpy known(&again, &MqttService::password_known);
@@ -369,8 +366,7 @@ private slots:
             QSKIP("needs the keyring that tst_mqttsettings_keyring starts");
         store({{"mqtt_host", "broker.example"}, {"mqtt_user", "studio1"}, {"mqtt_password", "old pass"}});
         Served served;
-        MqttService service(served.korvel, served.websocket, QStringLiteral("korvel-test"),
-                            QStringLiteral("korvel-test"), nullptr);
+        MqttService service(served.korvel, QStringLiteral("korvel-test"), QStringLiteral("korvel-test"), nullptr);
         service.start_from_store();
         QSignalSpy written(service.password_keeper(), &MqttPassword::written);
         service.apply(service.config(), QStringLiteral("s3cret pass"));
@@ -384,8 +380,7 @@ private slots:
         QVERIFY(!content.contains("s3cret") && !content.contains("old pass"));
 
         // Read back from the keyring by a new service; no note in its dialog.
-        MqttService again(served.korvel, served.websocket, QStringLiteral("korvel-test"), QStringLiteral("korvel-test"),
-                          nullptr);
+        MqttService again(served.korvel, QStringLiteral("korvel-test"), QStringLiteral("korvel-test"), nullptr);
         again.start_from_store();
         MqttDialog dialog(&again, nullptr);
         QSignalSpy known(&again, &MqttService::password_known);

@@ -150,7 +150,7 @@ void TestMqttBridge::init()
     ws = std::make_unique<CWebSocketInterface>(console.get(), nullptr);
     ws->setPort(0);
     mqtt = std::make_unique<CMQTTInterface>(nullptr);
-    bridge = std::make_unique<Bridge>(console.get(), ws.get(), mqtt.get(), nullptr);
+    bridge = std::make_unique<Bridge>(console.get(), mqtt.get(), nullptr);
 
     korvel::mqtt::Settings settings;
     settings.host = QStringLiteral("127.0.0.1");

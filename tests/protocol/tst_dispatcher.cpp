@@ -2,6 +2,7 @@
 // the peer that sent it.
 #include "dispatcherrig.h"
 
+#include "protocol/core.h"
 #include "protocol/dispatcher.h"
 #include "protocol/peer.h"
 
@@ -78,7 +79,7 @@ private slots:
         DispatcherRig rig;
         if (plugged)
             QVERIFY(rig.open());
-        korvel::protocol::Dispatcher dispatcher(rig.console, rig.websocket);
+        const korvel::protocol::Dispatcher &dispatcher = korvel::protocol::Core::of(rig.console).dispatcher();
         RecordingPeer peer;
         const Outcome outcome = dispatcher.carry_out(request, peer);
         QCOMPARE(outcome.result, result);
@@ -90,7 +91,7 @@ private slots:
     {
         DispatcherRig rig;
         QVERIFY(rig.open());
-        korvel::protocol::Dispatcher dispatcher(rig.console, rig.websocket);
+        const korvel::protocol::Dispatcher &dispatcher = korvel::protocol::Core::of(rig.console).dispatcher();
         RecordingPeer peer;
         QCOMPARE(text(dispatcher.carry_out(R"({"msg": "subscribe", "data": ["metering", "nothing"]})", peer).answer()),
                  QByteArray("none"));

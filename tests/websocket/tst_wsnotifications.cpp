@@ -5,6 +5,7 @@
 #include "console/ckorvel.h"
 #include "emulator/emulateddevice.h"
 #include "mqtt/mqttbridge.h"
+#include "protocol/core.h"
 #include "usb/cusbhid.h"
 #include "websocket/cwebsocketinterface.h"
 
@@ -264,7 +265,7 @@ private slots:
     {
         QFETCH(Emit, emitter);
         QFETCH(QByteArray, expected);
-        QSignalSpy notified(rig->ws.get(), &CWebSocketInterface::notified);
+        QSignalSpy notified(&korvel::protocol::Core::of(*rig->console), &korvel::protocol::Core::message);
         const QStringList texts = received(emitter);
         // Announced once for each message the clients got.
         QCOMPARE(notified.size(), texts.size());

@@ -4,6 +4,7 @@
 #include "console/ckorvel.h"
 #include "console/items.h"
 #include "emulator/emulateddevice.h"
+#include "protocol/core.h"
 #include "usb/cusbhid.h"
 #include "websocket/cwebsocketinterface.h"
 
@@ -340,7 +341,7 @@ private slots:
         QVERIFY(!ids.isEmpty());
         for (const korvel::ReportId id : ids) {
             QJsonObject one;
-            rig->ws->get_item_snapshot(one, id);
+            korvel::protocol::Core::of(*rig->console).snapshots().put(one, id);
             QCOMPARE(one, whole);
         }
     }
@@ -357,13 +358,13 @@ private slots:
             if (!row.notification || row.id == korvel::ReportId::metering)
                 continue;
             QJsonObject one;
-            rig->ws->get_item_snapshot(one, row.id);
+            korvel::protocol::Core::of(*rig->console).snapshots().put(one, row.id);
             QVERIFY2(one.size() == 1, row.notification);
             rebuilt.insert(one.begin().key(), one.begin().value());
         }
         // The firmware has no notification: it comes once, with the start-up answers.
         QJsonObject firmware;
-        rig->ws->get_item_snapshot(firmware, korvel::ReportId::firmware);
+        korvel::protocol::Core::of(*rig->console).snapshots().put(firmware, korvel::ReportId::firmware);
         rebuilt.insert(QStringLiteral("firmware"), firmware.value("firmware"));
         QCOMPARE(rebuilt, all);
     }

@@ -1,22 +1,21 @@
-// State and configuration snapshots from the report cache, read through the catalogue's layouts.
-//
-// A payload the console has not sent, or one too short for every field of every member, leaves the builder's key
-// out rather than guessing; a code with no word in its list leaves its field (or its member) out.
-#include "websocket/cwebsocketinterface.h"
+#include "protocol/snapshots.h"
 
 #include "console/ckorvel.h"
 #include "console/items.h"
+#include "console/startupstate.h"
 #include "console/valuelists.h"
 
+#include <QJsonObject>
 #include <QLatin1String>
 
 #include <functional>
 #include <optional>
 
-using namespace korvel;
-using R = korvel::ReportId;
+namespace korvel::protocol {
 
 namespace {
+using R = ReportId;
+
 // A field's value of one member as a snapshot shows it; undefined for a code without a word. A payload
 // checked by entry() always reaches the field.
 QJsonValue json_of(const layout::Field &field, QByteArrayView payload, int member)
@@ -36,7 +35,7 @@ QJsonValue json_of(const layout::Field &field, QByteArrayView payload, int membe
     return has_position(words, bits) ? QJsonValue(words.at(bits)) : QJsonValue(QJsonValue::Undefined);
 }
 
-void put(QJsonObject &object, const QString &key, const QJsonValue &value)
+void put_value(QJsonObject &object, const QString &key, const QJsonValue &value)
 {
     if (!value.isUndefined())
         object.insert(key, value);
@@ -49,7 +48,7 @@ QJsonValue value_of(const Item &row, QByteArrayView payload, int member)
         return json_of(row.fields.front(), payload, member);
     QJsonObject object;
     for (const layout::Field &field : row.fields)
-        put(object, QLatin1String(field.name), json_of(field, payload, member));
+        put_value(object, QLatin1String(field.name), json_of(field, payload, member));
     return object;
 }
 
@@ -59,24 +58,22 @@ QJsonObject per_member(const QStringList &members, const std::function<QJsonValu
     QJsonObject object;
     for (int i = 0; i < member_count(members); ++i) {
         if (!members.at(i).isEmpty())
-            put(object, members.at(i), value_of(i));
+            put_value(object, members.at(i), value_of(i));
     }
     return object;
 }
 
 // The cached payload of an item when it reaches every field of every member (cached() never creates an entry).
-std::optional<QByteArray> entry(const CKorvel *console, const Item &row)
+std::optional<QByteArray> entry(const CKorvel &console, const Item &row)
 {
-    QByteArray payload = console->cached(static_cast<unsigned char>(row.id));
+    QByteArray payload = console.cached(static_cast<unsigned char>(row.id));
     if (payload.size() < payload_size(row))
         return std::nullopt;
     return payload;
 }
-} // namespace
 
-void CWebSocketInterface::put_snapshot(QJsonObject &data, ReportId id) const
+void put_regular(QJsonObject &data, const CKorvel &console, const Item &row)
 {
-    const Item &row = item(id);
     const auto payload = entry(console, row);
     if (!payload)
         return;
@@ -84,86 +81,10 @@ void CWebSocketInterface::put_snapshot(QJsonObject &data, ReportId id) const
     if (row.members)
         data.insert(key, per_member(*row.members, [&](int i) { return value_of(row, *payload, i); }));
     else
-        put(data, key, value_of(row, *payload, 0));
+        put_value(data, key, value_of(row, *payload, 0));
 }
 
-void CWebSocketInterface::get_states(QJsonObject &data)
-{
-    get_ctrl_led(data);
-    get_ctrl_key(data);
-    get_on(data);
-    get_cue(data);
-    get_fader(data);
-    get_auto_cue(data);
-    get_src_sel(data);
-    get_non_stop(data);
-    get_mic_on(data);
-    get_gpo(data);
-    get_on_air(data);
-    get_silence_detection(data);
-    get_module(data);
-    get_crm_mute(data);
-    get_track(data);
-    get_studio_remote(data);
-    get_voicetrack(data);
-    get_phone_ringing(data);
-    get_voip_connect(data);
-    get_firmware(data);
-}
-
-void CWebSocketInterface::get_config(QJsonObject &data)
-{
-    get_config_auto_on(data);
-    get_config_cue_reset(data);
-    get_config_on_air(data);
-    get_config_crm_mute(data);
-    get_config_crm_auto_cue_reset(data);
-    get_config_studio_remote(data);
-    get_config_cue_interlock(data);
-    get_config_gpo(data);
-    get_config_cue(data);
-    get_config_on(data);
-    get_config_fader_reserve(data);
-    get_config_silence_detection(data);
-    get_config_phantom(data);
-    get_config_mic_at_line(data);
-    get_config_auto_off(data);
-    get_config_locked_on(data);
-    get_config_pgm_auto_off(data);
-    get_config_mic_on(data);
-}
-
-void CWebSocketInterface::get_all_data(QJsonObject &data)
-{
-    get_config(data);
-    get_states(data);
-}
-
-void CWebSocketInterface::get_item_snapshot(QJsonObject &data, ReportId id)
-{
-    switch (id) {
-    case R::firmware:
-        get_firmware(data);
-        return;
-    case R::ctrl_led:
-    case R::ctrl_led_blink:
-        get_ctrl_led(data);
-        return;
-    case R::source_select:
-        get_src_sel(data);
-        return;
-    case R::comm:
-    case R::cough:
-        get_studio_remote(data);
-        return;
-    default:
-        break;
-    }
-    if (item(id).snapshot)
-        put_snapshot(data, id);
-}
-
-void CWebSocketInterface::get_firmware(QJsonObject &data)
+void put_firmware(QJsonObject &data, const CKorvel &console)
 {
     const Item &row = item(R::firmware);
     if (const auto version = entry(console, row)) {
@@ -173,7 +94,8 @@ void CWebSocketInterface::get_firmware(QJsonObject &data)
     }
 }
 
-void CWebSocketInterface::get_ctrl_led(QJsonObject &data)
+// Each LED from the table of its mode: the blink table where its blinking flag is set, else the colour table.
+void put_ctrl_led(QJsonObject &data, const CKorvel &console)
 {
     const Item &steady = item(R::ctrl_led);
     const Item &blinking = item(R::ctrl_led_blink);
@@ -188,7 +110,7 @@ void CWebSocketInterface::get_ctrl_led(QJsonObject &data)
                 }));
 }
 
-void CWebSocketInterface::get_src_sel(QJsonObject &data)
+void put_src_sel(QJsonObject &data, const CKorvel &console)
 {
     const Item &row = item(R::source_select);
     if (const auto sources = entry(console, row))
@@ -200,7 +122,7 @@ void CWebSocketInterface::get_src_sel(QJsonObject &data)
 }
 
 // The comm and cough states, two items, under one key.
-void CWebSocketInterface::get_studio_remote(QJsonObject &data)
+void put_studio_remote(QJsonObject &data, const CKorvel &console)
 {
     QJsonObject switches[std::size(studio_remote_switches)];
     for (std::size_t s = 0; s < std::size(studio_remote_switches); ++s) {
@@ -218,3 +140,77 @@ void CWebSocketInterface::get_studio_remote(QJsonObject &data)
                     return both;
                 }));
 }
+
+// The item that stands for a key several items feed: the key is built once, at that item's row.
+bool stands_for_key(ReportId id)
+{
+    return id != R::ctrl_led_blink && id != R::cough;
+}
+
+bool is_config_key(const char *key)
+{
+    return QLatin1String(key).startsWith(QLatin1String("config_"));
+}
+} // namespace
+
+Snapshots::Snapshots(const CKorvel &console, const StartupState &startup)
+    : console(console)
+    , startup(startup)
+{}
+
+void Snapshots::put(QJsonObject &data, ReportId id) const
+{
+    switch (id) {
+    case R::firmware:
+        put_firmware(data, console);
+        return;
+    case R::ctrl_led:
+    case R::ctrl_led_blink:
+        put_ctrl_led(data, console);
+        return;
+    case R::source_select:
+        put_src_sel(data, console);
+        return;
+    case R::comm:
+    case R::cough:
+        put_studio_remote(data, console);
+        return;
+    default:
+        break;
+    }
+    if (item(id).snapshot)
+        put_regular(data, console, item(id));
+}
+
+void Snapshots::put_keys(QJsonObject &data, bool config) const
+{
+    for (const Item &row : catalogue) {
+        // Comm and cough have no key of their own: together they are the studio remote's.
+        const char *key = row.id == R::comm ? studio_remote_snapshot : row.snapshot;
+        if (key && stands_for_key(row.id) && is_config_key(key) == config)
+            put(data, row.id);
+    }
+}
+
+void Snapshots::get_states(QJsonObject &data)
+{
+    put_keys(data, false);
+}
+
+void Snapshots::get_config(QJsonObject &data)
+{
+    put_keys(data, true);
+}
+
+void Snapshots::get_all_data(QJsonObject &data)
+{
+    put_keys(data, true);
+    put_keys(data, false);
+}
+
+bool Snapshots::state_complete() const
+{
+    return startup.is_complete();
+}
+
+} // namespace korvel::protocol
