@@ -229,3 +229,22 @@ bool DevToolsBrowser::click(const QString &selector)
     }
     return true;
 }
+
+bool DevToolsBrowser::press_key(const QString &key)
+{
+    static const QMap<QString, std::pair<QString, int>> keys{
+        {"Tab", {"\t", 9}}, {"Enter", {"\r", 13}}, {" ", {" ", 32}}};
+    const auto found = keys.constFind(key);
+    if (found == keys.constEnd())
+        return false;
+    const QString code = key == " " ? QStringLiteral("Space") : key;
+    for (const char *type : {"keyDown", "keyUp"}) {
+        QJsonObject params{{"type", type}, {"key", key}, {"code", code}, {"windowsVirtualKeyCode", found->second}};
+        if (QLatin1String(type) == QLatin1String("keyDown"))
+            params.insert("text", found->first);
+        const QJsonObject reply = command("Input.dispatchKeyEvent", params, 10000);
+        if (reply.isEmpty() || reply.contains(QLatin1String("error")))
+            return false;
+    }
+    return true;
+}

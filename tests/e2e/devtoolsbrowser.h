@@ -32,6 +32,8 @@ public:
     // Scrolls the element matching selector into view and clicks its centre with a real left mouse button press
     // and release. False when there is no such element.
     bool click(const QString &selector);
+    // Presses and releases a key on the focused element, as a keyboard does: "Tab", "Enter" or " ".
+    bool press_key(const QString &key);
 
     // The page's viewport in CSS pixels; mobile also makes the page's viewport meta apply.
     bool set_viewport(int width, int height, double scale = 1, bool mobile = false);

@@ -101,6 +101,19 @@ private slots:
         DevToolsBrowser second;
         QVERIFY(open_live(first, app));
         QVERIFY(open_live(second, app));
+        // From the keyboard: the first Tab reaches module 1's ON key, visibly, and Enter presses it.
+        QVERIFY(first.press_key("Tab"));
+        QCOMPARE(first.evaluate("document.activeElement.id").toString(), QStringLiteral("on-mod1"));
+        QCOMPARE(first.evaluate("getComputedStyle(document.activeElement).outlineStyle").toString(),
+                 QStringLiteral("solid"));
+        QVERIFY(first.press_key("Enter"));
+        QTRY_VERIFY_WITH_TIMEOUT(app.model.is_on(0), browser_timeout_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(first.evaluate(pressed("on-mod1")).toBool(), browser_timeout_ms);
+        QVERIFY(first.press_key(" "));
+        QTRY_VERIFY_WITH_TIMEOUT(!app.model.is_on(0), browser_timeout_ms);
+        // Every notification of it delivered before the client below connects.
+        QTRY_VERIFY_WITH_TIMEOUT(!first.evaluate(pressed("on-mod1")).toBool(), browser_timeout_ms);
+
         e2e::JsonClient other;
         QVERIFY(other.open(app.ports.websocket));
 
