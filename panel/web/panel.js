@@ -36,7 +36,8 @@
     const e = document.createElement(tag);
     for (const [key, value] of Object.entries(props)) {
       if (key === 'dataset') Object.assign(e.dataset, value);
-      else if (key.startsWith('aria') || key === 'role' || key === 'for') e.setAttribute(key.replace(/^aria([A-Z])/, (m, c) => 'aria-' + c.toLowerCase()), value);
+      else if (key === 'role') e.setAttribute(key, value);
+      else if (key.startsWith('aria')) e.setAttribute('aria-' + key.slice(4).toLowerCase(), value);
       else e[key] = value;
     }
     e.append(...children);
@@ -326,7 +327,8 @@
   // another client did meanwhile.
   const toggles = [];
   function toggle(label, ariaLabel, isOn, command, errorSlot, className) {
-    const button = el('button', { type: 'button', className: `toggle ${className || ''}`, textContent: label, ariaLabel, ariaPressed: 'false' });
+    const button = el('button',
+      { type: 'button', className: `toggle ${className || ''}`, textContent: label, ariaLabel, ariaPressed: 'false' });
     button.addEventListener('click', () => {
       const [msg, data] = command(!isOn());
       send(msg, data, errorSlot);
@@ -335,6 +337,10 @@
     return button;
   }
 
+  // Whether a snapshot key (or one member of it) is set.
+  const flagOf = (key, member) => () => !!(member ? (state[key] || {})[member] : state[key]);
+  const onOff = on => (on ? 'on' : 'off');
+
   const lamps = [
     ['on_air', 'on_air1', 'On air 1'], ['on_air', 'on_air2', 'On air 2'], ['mic_on', null, 'MIC ON'],
     ['crm_mute', null, 'CRM mute'], ['phone_ringing', null, 'Phone'], ['voip_connect', null, 'VoIP'],
@@ -342,33 +348,39 @@
   ].map(([key, member, label]) => {
     const item = el('li', { className: 'lamp', dataset: { lamp: member || key, on: 'false' } }, label, hidden(''));
     $('lamps').append(item);
-    return { item, isOn: () => !!(member ? (state[key] || {})[member] : state[key]) };
+    return { item, isOn: flagOf(key, member) };
   });
 
+  // Label, spoken label, snapshot key and member, command.
   const studioError = el('p', { className: 'error', role: 'alert' });
-  const onOff = on => (on ? 'on' : 'off');
-  $('studio-keys').append(
-    toggle('Cue Aux', 'Cue Aux', () => !!(state.cue || {}).aux, on => ['set_cue', { aux: onOff(on) }], studioError, 'cue'),
-    toggle('Cue Non-stop', 'Cue Non-stop', () => !!(state.cue || {}).non_stop, on => ['set_cue', { non_stop: onOff(on) }], studioError, 'cue'),
-    toggle('Cue Air', 'Cue Air', () => !!(state.cue || {}).air, on => ['set_cue', { air: onOff(on) }], studioError, 'cue'),
-    toggle('Non-stop', 'Non-stop', () => !!state.non_stop, on => ['set_non_stop', onOff(on)], studioError),
-    toggle('Auto-cue CRM', 'Auto-cue control room', () => !!(state.auto_cue || {}).crm, on => ['set_auto_cue', { crm: onOff(on) }], studioError),
-    toggle('Auto-cue Ann.', 'Auto-cue announcer', () => !!(state.auto_cue || {}).announcer, on => ['set_auto_cue', { announcer: onOff(on) }], studioError),
-    studioError);
+  $('studio-keys').append(...[
+    ['Cue Aux', 'Cue Aux', 'cue', 'aux', 'set_cue'],
+    ['Cue Non-stop', 'Cue Non-stop', 'cue', 'non_stop', 'set_cue'],
+    ['Cue Air', 'Cue Air', 'cue', 'air', 'set_cue'],
+    ['Non-stop', 'Non-stop', 'non_stop', null, 'set_non_stop'],
+    ['Auto-cue CRM', 'Auto-cue control room', 'auto_cue', 'crm', 'set_auto_cue'],
+    ['Auto-cue Ann.', 'Auto-cue announcer', 'auto_cue', 'announcer', 'set_auto_cue'],
+  ].map(([label, spoken, key, member, msg]) => {
+    const button = toggle(label, spoken, flagOf(key, member),
+      on => [msg, member ? { [member]: onOff(on) } : onOff(on)], studioError, key === 'cue' ? 'cue' : '');
+    button.id = member ? `${key}-${member}` : key;
+    return button;
+  }), studioError);
 
   const moduleViews = modules.map(mod => {
     const n = number(mod);
     const error = el('p', { className: 'error', role: 'alert', id: `error-${mod}` });
     const source = el('span', { className: 'source', id: `source-${mod}` });
-    const on = toggle('ON', `Module ${n} ON`, () => !!(state.on || {})[mod], v => ['set_on', { [mod]: onOff(v) }], error, 'on');
+    const on = toggle('ON', `Module ${n} ON`, flagOf('on', mod), v => ['set_on', { [mod]: onOff(v) }], error, 'on');
     on.id = `on-${mod}`;
-    const cue = toggle('CUE', `Module ${n} cue`, () => !!(state.cue || {})[mod], v => ['set_cue', { [mod]: onOff(v) }], error, 'cue');
+    const cue = toggle('CUE', `Module ${n} cue`, flagOf('cue', mod), v => ['set_cue', { [mod]: onOff(v) }], error, 'cue');
     cue.id = `cue-${mod}`;
     const flag = label => el('li', { className: 'flag', dataset: { on: 'false' } }, label, hidden(''));
     const fader = flag('Fader');
     const start = el('li', { className: 'flag config-flag', textContent: 'Fader start', hidden: true });
     const reserve = el('li', { className: 'flag config-flag', textContent: 'Reserve', hidden: true });
-    const card = el('article', { className: 'module', id: `module-${mod}`, ariaLabel: `Module ${n}`, dataset: { active: 'false' } },
+    const card = el('article',
+      { className: 'module', id: `module-${mod}`, ariaLabel: `Module ${n}`, dataset: { active: 'false' } },
       el('h3', {}, el('span', { className: 'number' }, n), source),
       on, cue, el('ul', { className: 'flags' }, fader, start, reserve), error);
     $('modules').append(card);
@@ -428,7 +440,8 @@
       set(view.item, 'data-color-off', blinking ? led.color_off : led);
       set(view.item, 'data-blink', blinking ? led.blink_speed : 'none');
       set(view.item, 'data-down', String(down));
-      const text = (blinking ? `: blinking ${led.color_on} and ${led.color_off}, ${led.blink_speed}` : `: ${led}`) + (down ? ', held' : '');
+      const text = (blinking ? `: blinking ${led.color_on} and ${led.color_off}, ${led.blink_speed}` : `: ${led}`)
+        + (down ? ', held' : '');
       if (view.description.textContent !== text) view.description.textContent = text;
     }
     $('firmware').textContent = state.firmware && live ? `Firmware ${state.firmware}` : '';
@@ -445,7 +458,8 @@
       el('caption', { textContent: caption }),
       el('thead', {}, el('tr', {}, ...columns.map(c => el('th', { scope: 'col', textContent: c })))),
       el('tbody', {}, ...rows.map(([head, ...cells]) =>
-        el('tr', {}, el('th', { scope: 'row', textContent: head }), ...cells.map(c => el('td', { textContent: cell(c) }))))));
+        el('tr', {}, el('th', { scope: 'row', textContent: head }),
+          ...cells.map(c => el('td', { textContent: cell(c) }))))));
   }
   function renderConfig() {
     const keys = Object.keys(state).filter(key => key.startsWith('config_')).sort();
@@ -465,7 +479,8 @@
       const members = Object.keys(value);
       if (members.every(m => isObject(value[m]))) {
         const fields = [...new Set(members.flatMap(m => Object.keys(value[m])))];
-        tables.push(table(words(key.slice(7)), ['', ...fields.map(words)], members.map(m => [m, ...fields.map(f => value[m][f])])));
+        tables.push(table(words(key.slice(7)), ['', ...fields.map(words)],
+          members.map(m => [m, ...fields.map(f => value[m][f])])));
       } else {
         tables.push(table(words(key.slice(7)), ['', 'value'], members.map(m => [words(m), value[m]])));
       }

@@ -130,6 +130,11 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(second.evaluate(pressed("cue-mod5")).toBool(), browser_timeout_ms);
         QVERIFY(first.click("#on-mod5"));
         QTRY_VERIFY_WITH_TIMEOUT(!app.model.is_on(4), browser_timeout_ms);
+        // The studio's keys: the Aux cue bus and the control room's auto-cue.
+        QVERIFY(first.click("#cue-aux"));
+        QVERIFY(first.click("#auto_cue-crm"));
+        QTRY_VERIFY_WITH_TIMEOUT(app.model.is_cue_on(8) && app.model.is_auto_cue_on(0), browser_timeout_ms);
+        QTRY_VERIFY_WITH_TIMEOUT(second.evaluate(pressed("auto_cue-crm")).toBool(), browser_timeout_ms);
 
         // A change made by a client: the page's DOM notes when the key turns, the test when it sent.
         QVERIFY(first
