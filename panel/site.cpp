@@ -2,6 +2,7 @@
 #include "panel/site.h"
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
@@ -16,12 +17,13 @@ const Site &Site::panel()
 {
     static const Site site = [] {
         Site made;
-        QDirIterator files(resource_folder, QDir::Files);
+        const QDir folder(resource_folder);
+        QDirIterator files(resource_folder, QDir::Files, QDirIterator::Subdirectories);
         while (files.hasNext()) {
             QFile file(files.next());
             if (!file.open(QIODevice::ReadOnly))
                 continue;
-            const QString name = QFileInfo(file.fileName()).fileName();
+            const QString name = folder.relativeFilePath(file.fileName());
             const QByteArray content = file.readAll();
             const QByteArray type = content_type_of(name);
             made.add("/" + name.toUtf8(), content, type);

@@ -19,7 +19,7 @@ public:
     // Serves nothing.
     Site() = default;
     // The panel's page, compiled in (panel/CMakeLists.txt): "/" is index.html, every file also at "/" + its
-    // name. Read from the resources on first use.
+    // path under panel/web/. Read from the resources on first use.
     static const Site &panel();
 
     void add(const QByteArray &path, const QByteArray &content, const QByteArray &content_type);

@@ -12,6 +12,11 @@
 #include <QTest>
 
 namespace {
+const QList<QPair<QByteArray, QByteArray>> security_fields{{"X-Content-Type-Options", "nosniff"},
+                                                           {"X-Frame-Options", "DENY"},
+                                                           {"Referrer-Policy", "no-referrer"},
+                                                           {"Cross-Origin-Resource-Policy", "same-origin"},
+                                                           {"Connection", "close"}};
 const QByteArray upgrade_fields = "Connection: Upgrade\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\n"
                                   "Sec-WebSocket-Version: 13\r\n";
 
@@ -23,7 +28,7 @@ QByteArray web_file(const QString &name)
 
 struct Exchange {
     QByteArray received;
-    bool closed_by_server = false;
+    bool closed_by_server;
 };
 
 // Sends the pieces one by one, then reads until the server closes, or until a 101's head is in.
@@ -32,7 +37,7 @@ Exchange exchange(quint16 port, const QList<QByteArray> &pieces)
     QTcpSocket socket;
     socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
     socket.connectToHost(QHostAddress::LocalHost, port);
-    Exchange result;
+    Exchange result{{}, false};
     if (!socket.waitForConnected(5000))
         return result;
     for (const QByteArray &piece : pieces) {
@@ -84,43 +89,33 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("pieces");
         QTest::addColumn<QByteArray>("status");
         QTest::addColumn<QByteArray>("type");
-        // The file whose bytes are the body, or the body itself.
-        QTest::addColumn<QString>("file");
         QTest::addColumn<QByteArray>("body");
-
-        const QByteArray html = "text/html; charset=utf-8";
-        const QByteArray text = "text/plain; charset=utf-8";
+        QTest::addColumn<qsizetype>("length");
+        const auto row = [](const char *name, const QList<QByteArray> &pieces, const char *status, const char *type,
+                            const QByteArray &body, qsizetype length = -1) {
+            QTest::newRow(name) << pieces << QByteArray(status) << QByteArray(type) << body
+                                << (length < 0 ? body.size() : length);
+        };
+        const char *html = "text/html; charset=utf-8";
+        const char *text = "text/plain; charset=utf-8";
+        const QByteArray index = web_file("index.html");
         const QByteArray padding = "X-Pad: " + QByteArray(8192 - get("/").size() - 9, 'p') + "\r\n";
-        QTest::newRow("GET /: index.html")
-            << QList<QByteArray>{get("/")} << QByteArray("200 OK") << html << "index.html" << QByteArray();
-        QTest::newRow("the script, query ignored")
-            << QList<QByteArray>{get("/panel.js?v=2#x")} << QByteArray("200 OK")
-            << QByteArray("text/javascript; charset=utf-8") << "panel.js" << QByteArray();
-        QTest::newRow("style sheet") << QList<QByteArray>{get("/panel.css")} << QByteArray("200 OK")
-                                     << QByteArray("text/css; charset=utf-8") << "panel.css" << QByteArray();
-        QTest::newRow("icon") << QList<QByteArray>{get("/icon.svg")} << QByteArray("200 OK")
-                              << QByteArray("image/svg+xml; charset=utf-8") << "icon.svg" << QByteArray();
-        QTest::newRow("split in several writes")
-            << QList<QByteArray>{"GE", "T / HTTP/1.1\r\nHo", "st: 127.0.0.1\r\n\r", "\n"} << QByteArray("200 OK")
-            << html << "index.html" << QByteArray();
-        QTest::newRow("head of 8 KiB exactly")
-            << QList<QByteArray>{get("/", padding)} << QByteArray("200 OK") << html << "index.html" << QByteArray();
-        QTest::newRow("HEAD: headers, no body") << QList<QByteArray>{"HEAD / HTTP/1.1\r\nHost: a\r\n\r\n"}
-                                                << QByteArray("200 OK") << html << "" << QByteArray();
-        QTest::newRow("HTTP/1.0 without Host")
-            << QList<QByteArray>{"GET /panel.css HTTP/1.0\r\n\r\n"} << QByteArray("200 OK")
-            << QByteArray("text/css; charset=utf-8") << "panel.css" << QByteArray();
-        QTest::newRow("other path") << QList<QByteArray>{get("/korvel-panel.html")} << QByteArray("404 Not Found")
-                                    << text << "" << QByteArray("404 Not Found\n");
-        QTest::newRow("no file system behind the paths")
-            << QList<QByteArray>{get("/../CMakeLists.txt")} << QByteArray("404 Not Found") << text << ""
-            << QByteArray("404 Not Found\n");
-        QTest::newRow("POST") << QList<QByteArray>{"POST / HTTP/1.1\r\nHost: a\r\nContent-Length: 2\r\n\r\nab"}
-                              << QByteArray("405 Method Not Allowed") << text << ""
-                              << QByteArray("405 Method Not Allowed\n");
-        QTest::newRow("methods are case-sensitive")
-            << QList<QByteArray>{"get / HTTP/1.1\r\nHost: a\r\n\r\n"} << QByteArray("405 Method Not Allowed") << text
-            << "" << QByteArray("405 Method Not Allowed\n");
+        row("GET /: index.html", {get("/")}, "200 OK", html, index);
+        row("the script, query ignored", {get("/panel.js?v=2#x")}, "200 OK", "text/javascript; charset=utf-8",
+            web_file("panel.js"));
+        row("icon", {get("/icon.svg")}, "200 OK", "image/svg+xml; charset=utf-8", web_file("icon.svg"));
+        row("split in several writes", {"GE", "T / HTTP/1.1\r\nHo", "st: 127.0.0.1\r\n\r", "\n"}, "200 OK", html,
+            index);
+        row("head of 8 KiB exactly", {get("/", padding)}, "200 OK", html, index);
+        row("HEAD: headers, no body", {"HEAD / HTTP/1.1\r\nHost: a\r\n\r\n"}, "200 OK", html, {}, index.size());
+        row("HTTP/1.0 without Host", {"GET /panel.css HTTP/1.0\r\n\r\n"}, "200 OK", "text/css; charset=utf-8",
+            web_file("panel.css"));
+        row("other path", {get("/korvel-panel.html")}, "404 Not Found", text, "404 Not Found\n");
+        row("no file system behind the paths", {get("/../CMakeLists.txt")}, "404 Not Found", text, "404 Not Found\n");
+        row("POST", {"POST / HTTP/1.1\r\nHost: a\r\nContent-Length: 2\r\n\r\nab"}, "405 Method Not Allowed", text,
+            "405 Method Not Allowed\n");
+        row("methods are case-sensitive", {"get / HTTP/1.1\r\nHost: a\r\n\r\n"}, "405 Method Not Allowed", text,
+            "405 Method Not Allowed\n");
         const QList<QPair<const char *, QByteArray>> malformed{
             {"no version", "GET /\r\n\r\n"},
             {"HTTP/1.1 without Host", "GET / HTTP/1.1\r\n\r\n"},
@@ -133,8 +128,7 @@ private slots:
             {"binary", QByteArray("\x16\x03\x01\x00\r\n\r\n", 8)},
         };
         for (const auto &[name, head] : malformed)
-            QTest::newRow(name) << QList<QByteArray>{head} << QByteArray("400 Bad Request") << text << ""
-                                << QByteArray("400 Bad Request\n");
+            row(name, {head}, "400 Bad Request", text, "400 Bad Request\n");
     }
 
     void answers()
@@ -142,29 +136,25 @@ private slots:
         QFETCH(QList<QByteArray>, pieces);
         QFETCH(QByteArray, status);
         QFETCH(QByteArray, type);
-        QFETCH(QString, file);
         QFETCH(QByteArray, body);
+        QFETCH(qsizetype, length);
         WsRig rig;
         const Exchange answer = exchange(rig.port(), pieces);
         QVERIFY2(answer.closed_by_server, answer.received.constData());
         const QByteArray &response = answer.received;
         QCOMPARE(response.left(response.indexOf("\r\n")), "HTTP/1.1 " + status);
-        const QByteArray expected_body = file.isEmpty() ? body : web_file(file);
-        const bool is_head = pieces.first().startsWith("HEAD");
-        QCOMPARE(body_of(response), is_head ? QByteArray() : expected_body);
-        QCOMPARE(field(response, "Content-Length"),
-                 QByteArray::number(is_head ? web_file("index.html").size() : expected_body.size()));
+        QCOMPARE(body_of(response), body);
+        QCOMPARE(field(response, "Content-Length"), QByteArray::number(length));
         QCOMPARE(field(response, "Content-Type"), type);
         QCOMPARE(field(response, "Cache-Control"), QByteArray(status == "200 OK" ? "no-cache" : "no-store"));
         QCOMPARE(field(response, "Allow"), QByteArray(status.startsWith("405") ? "GET, HEAD" : "(absent)"));
-        QCOMPARE(field(response, "X-Content-Type-Options"), "nosniff");
-        QCOMPARE(field(response, "X-Frame-Options"), "DENY");
-        QCOMPARE(field(response, "Referrer-Policy"), "no-referrer");
-        QCOMPARE(field(response, "Connection"), "close");
+        for (const auto &[name, value] : security_fields)
+            QCOMPARE(field(response, name), value);
+        // The page may connect to ws:// of the Host it was loaded from, when it named one.
         const QByteArray host = status.startsWith("400") ? QByteArray() : field(pieces.join(), "Host");
         QCOMPARE(field(response, "Content-Security-Policy"),
                  "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; connect-src 'self'" +
-                     (host.startsWith('(') || host.isEmpty() ? QByteArray() : " ws://" + host) +
+                     (host.isEmpty() || host == "(absent)" ? QByteArray() : " ws://" + host) +
                      "; base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
         QCOMPARE(rig.ws->client_count(), 0);
     }
@@ -173,12 +163,15 @@ private slots:
     {
         QTest::addColumn<QByteArray>("if_none_match");
         QTest::addColumn<QByteArray>("status");
-        QTest::newRow("its ETag") << QByteArray("%1") << QByteArray("304 Not Modified");
-        QTest::newRow("in a list") << QByteArray("\"0000\", %1") << QByteArray("304 Not Modified");
-        QTest::newRow("weak form") << QByteArray("W/%1") << QByteArray("304 Not Modified");
-        QTest::newRow("any") << QByteArray("*") << QByteArray("304 Not Modified");
-        QTest::newRow("another ETag") << QByteArray("\"0000\"") << QByteArray("200 OK");
-        QTest::newRow("unquoted") << QByteArray("%2") << QByteArray("200 OK");
+        const auto row = [](const char *name, const char *tags, const char *status) {
+            QTest::newRow(name) << QByteArray(tags) << QByteArray(status);
+        };
+        row("its ETag", "%1", "304 Not Modified");
+        row("in a list", "\"0000\", %1", "304 Not Modified");
+        row("weak form", "W/%1", "304 Not Modified");
+        row("any", "*", "304 Not Modified");
+        row("another ETag", "\"0000\"", "200 OK");
+        row("unquoted", "%2", "200 OK");
     }
 
     void conditional()
@@ -223,16 +216,16 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("pieces");
         QTest::addColumn<bool>("serve_panel");
         const QByteArray start = "GET / HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-        QTest::newRow("in one write") << QList<QByteArray>{start + "Upgrade: websocket\r\n" + upgrade_fields + "\r\n"}
-                                      << true;
+        const QByteArray whole = start + "Upgrade: websocket\r\n" + upgrade_fields + "\r\n";
+        QTest::newRow("in one write") << QList<QByteArray>{whole} << true;
         QTest::newRow("split") << QList<QByteArray>{start + "Upgr", "ade: websocket\r\n" + upgrade_fields, "\r\n"}
                                << true;
-        QTest::newRow("letter case") << QList<QByteArray>{start + "UPGRADE: WebSocket\r\n" + upgrade_fields + "\r\n"}
-                                     << true;
-        QTest::newRow("panel switched off")
-            << QList<QByteArray>{start + "Upgrade: websocket\r\n" + upgrade_fields + "\r\n"} << false;
+        QTest::newRow("letter case, token list")
+            << QList<QByteArray>{start + "UPGRADE: WebSocket\r\n" + upgrade_fields + "\r\n"} << true;
+        QTest::newRow("panel switched off") << QList<QByteArray>{whole} << false;
     }
 
+    // Upgrades are the same whether the panel is served or not (404 for every page then).
     void upgradesPassTheDoor()
     {
         QFETCH(QList<QByteArray>, pieces);
@@ -243,15 +236,9 @@ private slots:
         QVERIFY2(answer.received.startsWith("HTTP/1.1 101 Switching Protocols\r\n"), answer.received.constData());
         QCOMPARE(field(answer.received, "Sec-WebSocket-Accept"), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
         QTRY_COMPARE(rig.ws->client_count(), 1);
-    }
-
-    void panelSwitchedOff()
-    {
-        WsRig rig;
-        rig.ws->set_serve_panel(false);
         for (const QByteArray &path : {QByteArray("/"), QByteArray("/panel.js")}) {
-            const QByteArray response = exchange(rig.port(), {get(path)}).received;
-            QCOMPARE(response.left(response.indexOf("\r\n")), "HTTP/1.1 404 Not Found");
+            const QByteArray page = exchange(rig.port(), {get(path)}).received;
+            QCOMPARE(page.left(page.indexOf("\r\n")), serve_panel ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found");
         }
     }
 
@@ -262,26 +249,24 @@ private slots:
         QTest::addColumn<QByteArray>("host");
         QTest::addColumn<bool>("serve_panel");
         QTest::addColumn<bool>("allowed");
+        const auto row = [](const char *name, const QByteArray &origin, const QByteArray &host, bool allowed,
+                            bool serve_panel = true) {
+            QTest::newRow(name) << origin << host << serve_panel << allowed;
+        };
         const QByteArray name = QHostInfo::localHostName().toUpper().toUtf8();
-        QTest::newRow("IPv4 address") << QByteArray("http://127.0.0.1:%1") << QByteArray("127.0.0.1:%1") << true
-                                      << true;
-        QTest::newRow("localhost") << QByteArray("http://localhost:%1") << QByteArray("LocalHost:%1") << true << true;
-        QTest::newRow("IPv6 address") << QByteArray("http://[::1]:%1") << QByteArray("[::1]:%1") << true << true;
-        QTest::newRow("this machine's name") << "http://" + name.toLower() + ":%1" << name + ":%1" << true << true;
-        QTest::newRow("on the list, whatever the Host")
-            << QByteArray("http://studio.example") << QByteArray("127.0.0.1:%1") << true << true;
-        QTest::newRow("panel switched off")
-            << QByteArray("http://127.0.0.1:%1") << QByteArray("127.0.0.1:%1") << false << false;
-        QTest::newRow("DNS rebinding: another site's name")
-            << QByteArray("http://evil.example:%1") << QByteArray("evil.example:%1") << true << false;
-        QTest::newRow("a page of another address")
-            << QByteArray("http://10.9.9.9:%1") << QByteArray("127.0.0.1:%1") << true << false;
-        QTest::newRow("another port") << QByteArray("http://127.0.0.1:1") << QByteArray("127.0.0.1:1") << true << false;
-        QTest::newRow("no port: 80") << QByteArray("http://127.0.0.1") << QByteArray("127.0.0.1") << true << false;
-        QTest::newRow("https") << QByteArray("https://127.0.0.1:%1") << QByteArray("127.0.0.1:%1") << true << false;
-        QTest::newRow("IPv4 shorthand") << QByteArray("http://127.1:%1") << QByteArray("127.1:%1") << true << false;
-        QTest::newRow("a name ending in this one's") << "http://x." + name + ":%1"
-                                                     << "x." + name + ":%1" << true << false;
+        row("IPv4 address", "http://127.0.0.1:%1", "127.0.0.1:%1", true);
+        row("localhost", "http://localhost:%1", "LocalHost:%1", true);
+        row("IPv6 address", "http://[::1]:%1", "[::1]:%1", true);
+        row("this machine's name", "http://" + name.toLower() + ":%1", name + ":%1", true);
+        row("on the list, whatever the Host", "http://studio.example", "127.0.0.1:%1", true);
+        row("panel switched off", "http://127.0.0.1:%1", "127.0.0.1:%1", false, false);
+        row("DNS rebinding: another site's name", "http://evil.example:%1", "evil.example:%1", false);
+        row("a page of another address", "http://10.9.9.9:%1", "127.0.0.1:%1", false);
+        row("another port", "http://127.0.0.1:1", "127.0.0.1:1", false);
+        row("no port: 80", "http://127.0.0.1", "127.0.0.1", false);
+        row("https", "https://127.0.0.1:%1", "127.0.0.1:%1", false);
+        row("IPv4 shorthand", "http://127.1:%1", "127.1:%1", false);
+        row("a name ending in this one's", "http://x." + name + ":%1", "x." + name + ":%1", false);
     }
 
     void ownOrigin()
