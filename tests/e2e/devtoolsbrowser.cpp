@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 // Spins the event loop until done() or the deadline; the application under test runs meanwhile.
 template <typename Done>
@@ -112,6 +114,8 @@ void DevToolsBrowser::record_event(const QJsonObject &message)
         requests.append(params[QLatin1String("request")][QLatin1String("url")].toString());
     } else if (method == QLatin1String("Network.webSocketCreated")) {
         requests.append(params[QLatin1String("url")].toString());
+    } else if (method == QLatin1String("Network.webSocketFrameReceived")) {
+        frames.append(params[QLatin1String("response")][QLatin1String("payloadData")].toString());
     } else if (method == QLatin1String("Runtime.consoleAPICalled")) {
         const QString type = params[QLatin1String("type")].toString();
         if (type == QLatin1String("error") || type == QLatin1String("warning") || type == QLatin1String("assert"))
@@ -192,6 +196,12 @@ QJsonValue DevToolsBrowser::evaluate(const QString &expression, int timeout_ms)
     if (exception.isObject())
         last_error = exception[QLatin1String("exception")][QLatin1String("description")].toString();
     return reply[QLatin1String("result")][QLatin1String("result")][QLatin1String("value")];
+}
+
+int DevToolsBrowser::frames_received(const QString &text) const
+{
+    return static_cast<int>(
+        std::count_if(frames.cbegin(), frames.cend(), [&](const QString &frame) { return frame.contains(text); }));
 }
 
 bool DevToolsBrowser::set_viewport(int width, int height, double scale, bool mobile)

@@ -45,6 +45,8 @@ public:
     // Errors and warnings the page logged, exceptions it did not catch, and the browser's own log errors
     // (refused requests, content-security-policy violations).
     QStringList console_errors() const { return errors; }
+    // How many WebSocket text frames the page has received that contain text.
+    int frames_received(const QString &text) const;
 
 private:
     QJsonObject command(const QString &method, const QJsonObject &params, int timeout_ms);
@@ -59,4 +61,5 @@ private:
     QString last_error;
     QStringList requests;
     QStringList errors;
+    QStringList frames;
 };

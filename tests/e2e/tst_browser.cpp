@@ -244,6 +244,15 @@ private slots:
         const QString level = attribute("meter-pgm_left", "aria-valuenow") + " * 1";
         const QString peak = "document.getElementById('meter-pgm_left').dataset.peak * 1";
         QTRY_VERIFY_WITH_TIMEOUT(browser.evaluate(level).toDouble() > -50, browser_timeout_ms);
+        // The page asked for its meters at 50 ms: far fewer messages than the console sends reports (one a ms).
+        const int frames_before = browser.frames_received("on_metering");
+        const qint64 reports_before = app.model.metering_sent();
+        QTRY_VERIFY_WITH_TIMEOUT(browser.frames_received("on_metering") >= frames_before + 20, browser_timeout_ms);
+        QVERIFY2((browser.frames_received("on_metering") - frames_before) * 10 <=
+                     app.model.metering_sent() - reports_before,
+                 qPrintable(QStringLiteral("%1 messages for %2 reports")
+                                .arg(browser.frames_received("on_metering") - frames_before)
+                                .arg(app.model.metering_sent() - reports_before)));
         // The voices rise and fall: a peak stays above the level that falls from it.
         QTRY_VERIFY_WITH_TIMEOUT(browser.evaluate(peak + " > " + level + " + 1").toBool(), browser_timeout_ms);
         // The meters stop: the peak falls back to the last level, after its hold.
