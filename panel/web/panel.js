@@ -157,9 +157,8 @@
         password = null;
         askPassword('Wrong password. Try again.');
       }
-      // Written only when it changes, so a screen reader is not told again at every attempt.
-      const banner = `Disconnected${why} — reconnecting…`;
-      if ($('connection').textContent !== banner) $('connection').textContent = banner;
+      // Written only when it changes (setText), so a screen reader is not told again at every attempt.
+      setText($('connection'), `Disconnected${why} — reconnecting…`);
       $('connection').hidden = false;
       setLink('Not connected to Korvel Control', 'offline');
       setTimeout(connect, retryMs);
@@ -198,8 +197,8 @@
   });
 
   function setLink(text, kind) {
-    $('link').textContent = text;
-    $('link').dataset.state = kind;
+    setText($('link'), text);
+    set($('link'), 'data-state', kind);
   }
 
   function linkChanged() {
@@ -399,10 +398,12 @@
   function set(node, name, value) {
     if (node.getAttribute(name) !== value) node.setAttribute(name, value);
   }
+  function setText(node, text) {
+    if (node.textContent !== text) node.textContent = text;
+  }
   function setFlag(node, on) {
     set(node, 'data-on', String(on));
-    const text = on ? ': on' : ': off';
-    if (node.lastChild.textContent !== text) node.lastChild.textContent = text;
+    setText(node.lastChild, on ? ': on' : ': off');
   }
   // The colour an ON or cue key lights as the console's colour table says.
   function keyColour(table, mod, on, fader) {
@@ -426,7 +427,7 @@
       set(view.cue, 'data-led', keyColour('config_cue', mod, !!(state.cue || {})[mod], false));
       set(view.card, 'data-active', String(!!(state.module_active || {})[mod]));
       const source = ((state.source_select || {})[mod] || '').toUpperCase();
-      if (view.source.textContent !== source) view.source.textContent = source;
+      setText(view.source, source);
       setFlag(view.fader, fader);
       // Fader start and reserve are configuration: shown only where set.
       view.start.hidden = !(state.config_auto_on || {})[mod];
@@ -442,10 +443,10 @@
       set(view.item, 'data-down', String(down));
       const text = (blinking ? `: blinking ${led.color_on} and ${led.color_off}, ${led.blink_speed}` : `: ${led}`)
         + (down ? ', held' : '');
-      if (view.description.textContent !== text) view.description.textContent = text;
+      setText(view.description, text);
     }
-    $('firmware').textContent = state.firmware && live ? `Firmware ${state.firmware}` : '';
-    $('address').textContent = address;
+    setText($('firmware'), state.firmware && live ? `Firmware ${state.firmware}` : '');
+    setText($('address'), address);
   }
 
   // ---- Configuration, read-only: one table per kind of setting.
@@ -520,7 +521,7 @@
       set(m.meter, 'aria-valuenow', String(m.level));
       set(m.meter, 'aria-valuetext', `${m.level.toFixed(1)} dB, peak ${peak.toFixed(1)} dB`);
       m.meter.dataset.peak = String(peak);
-      m.value.textContent = m.level.toFixed(1).replace('-', '−');
+      setText(m.value, m.level.toFixed(1).replace('-', '−'));
     }
     if (falling) fallTimer = setTimeout(drawMeters, meteringIntervalMs);
   }
