@@ -218,6 +218,11 @@ QByteArray DevToolsBrowser::screenshot()
     return QByteArray::fromBase64(reply[QLatin1String("result")][QLatin1String("data")].toString().toLatin1());
 }
 
+QJsonArray DevToolsBrowser::accessibility_nodes()
+{
+    return command("Accessibility.getFullAXTree", {}, 30000)[QLatin1String("result")][QLatin1String("nodes")].toArray();
+}
+
 bool DevToolsBrowser::click(const QString &selector)
 {
     const QJsonValue box =

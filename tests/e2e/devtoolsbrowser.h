@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
 #include <QObject>
@@ -39,6 +40,8 @@ public:
     bool set_viewport(int width, int height, double scale = 1, bool mobile = false);
     // A PNG of the viewport; empty on failure.
     QByteArray screenshot();
+    // The page's accessibility tree as the browser computed it (Accessibility.getFullAXTree): its nodes.
+    QJsonArray accessibility_nodes();
 
     // Every URL the page requested (documents, scripts, images, WebSockets), in order.
     QStringList requested_urls() const { return requests; }

@@ -173,6 +173,26 @@ private slots:
         QCOMPARE(first.evaluate("document.querySelectorAll('#config-body table').length").toInt(), 10);
         QVERIFY(first.evaluate("document.getElementById('config-body').textContent.includes('non_inverted')").toBool());
 
+        // What a screen reader is given: the ON keys as toggle buttons by name, the meters with their values.
+        QMap<QString, QString> spoken;
+        for (const QJsonValue node : first.accessibility_nodes()) {
+            const QString role = node[QLatin1String("role")][QLatin1String("value")].toString();
+            const QString name = node[QLatin1String("name")][QLatin1String("value")].toString();
+            QString state;
+            for (const QJsonValue property : node[QLatin1String("properties")].toArray())
+                if (property[QLatin1String("name")].toString() == QLatin1String("pressed"))
+                    state = property[QLatin1String("value")][QLatin1String("value")].toString();
+            if (role == QLatin1String("meter"))
+                state = node[QLatin1String("value")][QLatin1String("value")].toVariant().toString();
+            spoken.insert(role + ' ' + name, state);
+        }
+        QCOMPARE(spoken.value("button Module 2 ON"), QStringLiteral("true"));
+        QCOMPARE(spoken.value("button Module 3 ON"), QStringLiteral("false"));
+        QCOMPARE(spoken.value("button Cue Aux"), QStringLiteral("true"));
+        // The console sends no meters in this test: every meter at its bottom.
+        QCOMPARE(spoken.value("meter PGM L"), QStringLiteral("-50"));
+        QCOMPARE(spoken.value("meter CRM R"), QStringLiteral("-50"));
+
         // The page loaded nothing but itself, and said nothing went wrong.
         QCOMPARE(first.console_errors(), QStringList());
         for (const QString &url : first.requested_urls()) {
