@@ -26,18 +26,11 @@ void check_response(const QByteArray &head, const QByteArray &response)
 {
     static const QSet<QByteArray> statuses{"200 OK", "304 Not Modified", "400 Bad Request", "404 Not Found",
                                            "405 Method Not Allowed"};
-    static const QSet<QByteArray> names{"Allow",
-                                        "Content-Type",
-                                        "ETag",
-                                        "Cache-Control",
-                                        "Content-Length",
-                                        "Content-Security-Policy",
-                                        "X-Content-Type-Options",
-                                        "X-Frame-Options",
-                                        "Referrer-Policy",
-                                        "Cross-Origin-Resource-Policy",
-                                        "Cross-Origin-Opener-Policy",
-                                        "Connection"};
+    static const QList<QByteArray> names =
+        QByteArray(
+            "Allow Content-Type ETag Cache-Control Content-Length Content-Security-Policy X-Content-Type-Options "
+            "X-Frame-Options Referrer-Policy Cross-Origin-Resource-Policy Cross-Origin-Opener-Policy Connection")
+            .split(' ');
     const qsizetype end = response.indexOf("\r\n\r\n");
     check(end > 0);
     QList<QByteArray> lines = response.left(end).split('\n');

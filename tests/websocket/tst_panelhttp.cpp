@@ -211,6 +211,21 @@ private slots:
         QCOMPARE(answer.received, QByteArray());
     }
 
+    // A page request is a connection like any other: over the bound per address it is closed unanswered.
+    void connectionBoundsApply()
+    {
+        WsRig rig;
+        rig.ws->set_connection_limits(0, 1);
+        QTcpSocket held;
+        held.connectToHost(QHostAddress::LocalHost, rig.port());
+        QVERIFY(held.waitForConnected(5000));
+        const Exchange refused = exchange(rig.port(), {get("/")});
+        QVERIFY(refused.closed_by_server);
+        QCOMPARE(refused.received, QByteArray());
+        held.abort();
+        QTRY_VERIFY(exchange(rig.port(), {get("/")}).received.startsWith("HTTP/1.1 200 OK\r\n"));
+    }
+
     void upgradesPassTheDoor_data()
     {
         QTest::addColumn<QList<QByteArray>>("pieces");
