@@ -1,7 +1,7 @@
 #pragma once
 
-#include "mqtt/mqttbridge.h"
-#include "mqtt/mqttsettings.h"
+#include "mqtt/bridge.h"
+#include "mqtt/settings.h"
 
 #include <QString>
 

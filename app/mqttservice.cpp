@@ -5,7 +5,7 @@
 #include "app/mqttpassword.h"
 #include "app/privatestore.h"
 #include "app/traytitle.h"
-#include "mqtt/mqttbridge.h"
+#include "mqtt/bridge.h"
 
 #include <QAction>
 #include <QDebug>
@@ -105,11 +105,11 @@ void MqttService::follow_config()
         wanted.prefix = default_prefix();
     create_interface(wanted);
     bridge->set_metering_rate(current.metering_rate);
-    if (running && *running == wanted && mqtt->state() != CMQTTInterface::State::Disconnected)
+    if (running && *running == wanted && mqtt->state() != korvel::mqtt::Client::State::Disconnected)
         return;
     running = wanted;
     mqtt->set_settings(wanted);
-    if (mqtt->state() == CMQTTInterface::State::Disconnected)
+    if (mqtt->state() == korvel::mqtt::Client::State::Disconnected)
         mqtt->start();
 }
 
@@ -117,21 +117,21 @@ void MqttService::create_interface(const korvel::mqtt::Settings &settings)
 {
     if (mqtt)
         return;
-    mqtt = new CMQTTInterface(this);
+    mqtt = new korvel::mqtt::Client(this);
     // Before the bridge: its link status is published at once, and must go below the configured prefix.
     mqtt->set_settings(settings);
-    connect(mqtt, &CMQTTInterface::state_changed, this, &MqttService::on_state_changed);
+    connect(mqtt, &korvel::mqtt::Client::state_changed, this, &MqttService::on_state_changed);
     // The console's state, events, meters and commands on the broker; it also keeps PREFIX/status.
     bridge = new korvel::mqtt::Bridge(&console, mqtt, this);
 }
 
-void MqttService::on_state_changed(CMQTTInterface::State state, const QString &reason)
+void MqttService::on_state_changed(korvel::mqtt::Client::State state, const QString &reason)
 {
-    if (state == CMQTTInterface::State::Failed && reason != reported) {
+    if (state == korvel::mqtt::Client::State::Failed && reason != reported) {
         // The interface has logged the reason; the tray shows it once.
         reported = reason;
         emit problem(QStringLiteral("MQTT: ") + reason);
-    } else if (state == CMQTTInterface::State::Connected) {
+    } else if (state == korvel::mqtt::Client::State::Connected) {
         reported.clear();
         qInfo().noquote() << "MQTT: connected to" << broker_address(mqtt->settings());
     }
@@ -155,13 +155,13 @@ QString MqttService::status_text() const
     if (!mqtt)
         return tr("Off");
     switch (mqtt->state()) {
-    case CMQTTInterface::State::Disconnected:
+    case korvel::mqtt::Client::State::Disconnected:
         return tr("Off");
-    case CMQTTInterface::State::Connecting:
+    case korvel::mqtt::Client::State::Connecting:
         return tr("Connecting…");
-    case CMQTTInterface::State::Connected:
+    case korvel::mqtt::Client::State::Connected:
         return tr("Connected to %1").arg(broker_address(mqtt->settings()));
-    case CMQTTInterface::State::Failed:
+    case korvel::mqtt::Client::State::Failed:
         return tr("Failed: %1").arg(mqtt->reason());
     }
     return QString();

@@ -2,7 +2,7 @@
 
 #include "app/appidentity.h"
 #include "app/mqttconfig.h"
-#include "mqtt/cmqttinterface.h"
+#include "mqtt/client.h"
 
 #include <QObject>
 #include <QString>
@@ -47,7 +47,7 @@ public:
     void ask_password();
     MqttPassword *password_keeper() const { return keeper; }
     // Null until the client is first enabled.
-    CMQTTInterface *interface() const { return mqtt; }
+    korvel::mqtt::Client *interface() const { return mqtt; }
     korvel::mqtt::Bridge *mqtt_bridge() const { return bridge; }
 
     // The client id used when none is set: this program's own.
@@ -67,7 +67,7 @@ signals:
 
 private:
     void on_password_read(const QString &password);
-    void on_state_changed(CMQTTInterface::State state, const QString &reason);
+    void on_state_changed(korvel::mqtt::Client::State state, const QString &reason);
     // Connects, reconnects or stops to match the current settings.
     void follow_config();
     // The connection (with these settings) and the bridge that feeds it, made once, the first time the client is
@@ -77,7 +77,7 @@ private:
     QString client_name;
     CKorvel &console;
     MqttPassword *keeper;
-    CMQTTInterface *mqtt = nullptr;
+    korvel::mqtt::Client *mqtt = nullptr;
     korvel::mqtt::Bridge *bridge = nullptr;
     MqttConfig current;
     std::optional<QString> known_password;

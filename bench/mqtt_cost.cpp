@@ -10,8 +10,8 @@
 #include "console/ckorvel.h"
 #include "emulator/consolemodel.h"
 #include "emulator/emulateddevice.h"
-#include "mqtt/cmqttinterface.h"
-#include "mqtt/mqttbridge.h"
+#include "mqtt/bridge.h"
+#include "mqtt/client.h"
 #include "usb/cusbhid.h"
 #include "usb/usbids.h"
 #include "websocket/cwebsocketinterface.h"
@@ -125,7 +125,7 @@ int main(int argc, char **argv)
     CUSBHID usb(nullptr, korvel::usb::vendor_id, korvel::usb::product_id);
     CKorvel console(&usb, nullptr);
     CWebSocketInterface websocket(&console, nullptr);
-    CMQTTInterface mqtt(nullptr);
+    korvel::mqtt::Client mqtt(nullptr);
     std::unique_ptr<korvel::mqtt::Bridge> bridge;
     if (with_bridge) {
         bridge = std::make_unique<korvel::mqtt::Bridge>(&console, &mqtt, nullptr);
@@ -138,7 +138,8 @@ int main(int argc, char **argv)
     mqtt.set_settings(settings);
     mqtt.start();
     usb.start();
-    run_until([&] { return mqtt.state() == CMQTTInterface::State::Connected && websocket.state_complete(); }, 20000);
+    run_until([&] { return mqtt.state() == korvel::mqtt::Client::State::Connected && websocket.state_complete(); },
+              20000);
     run_until([&] { return mqtt.outgoing().empty() && (!bridge || mqtt.state_cache().size() >= 38); }, 20000);
     if (bridge && mqtt.state_cache().size() < 38) {
         std::fprintf(stderr, "state not published\n");

@@ -55,8 +55,11 @@ std::optional<qsizetype> head_size(const QByteArray &bytes)
 
 QByteArray RequestHead::path() const
 {
-    const qsizetype cut = std::min(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'),
-                                   target.indexOf('#') < 0 ? target.size() : target.indexOf('#'));
+    qsizetype cut = target.size();
+    for (const char mark : {'?', '#'}) {
+        if (const qsizetype at = target.indexOf(mark); at >= 0)
+            cut = std::min(cut, at);
+    }
     return target.left(cut);
 }
 
@@ -69,12 +72,6 @@ std::optional<QByteArray> RequestHead::field(const QByteArray &name) const
         value = value ? *value + ", " + field_value : field_value;
     }
     return value;
-}
-
-bool RequestHead::field_has_token(const QByteArray &name, const QByteArray &token) const
-{
-    const std::optional<QByteArray> value = field(name);
-    return value && list_has_token(*value, token);
 }
 
 std::optional<RequestHead> parse_head(const QByteArray &head)

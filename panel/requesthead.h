@@ -28,8 +28,6 @@ struct RequestHead {
     // The value of the one field of that name (any letter case), trimmed; nothing when absent. Several fields
     // of one name are joined with ", " as a list field is.
     std::optional<QByteArray> field(const QByteArray &name) const;
-    // Whether a comma-separated field holds token (any letter case).
-    bool field_has_token(const QByteArray &name, const QByteArray &token) const;
 };
 
 // The head parsed; nothing when it is malformed: no three-part request line, no HTTP/1.x version, a target not

@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
-mapfile -t files < <(find app usb console protocol panel websocket udp mqtt emulator tests bench tools \
+mapfile -t files < <(find app net usb console protocol panel websocket udp mqtt emulator tests bench tools \
     \( -name '*.cpp' -o -name '*.h' \) -type f | sort)
 bad=()
 for f in "${files[@]}"; do

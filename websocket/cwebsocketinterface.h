@@ -3,6 +3,7 @@
 #include "console/meteringthrottle.h"
 #include "console/reportid.h"
 #include "net/defaultports.h"
+#include "protocol/corefacade.h"
 #include "protocol/dispatcher.h"
 #include "protocol/envelope.h"
 #include "websocket/authentication.h"
@@ -46,8 +47,8 @@ struct Session;
 //
 // Split by concern: websocketinterface.cpp (server, clients, sendJSON), _limits.cpp (the door),
 // _dispatcher.cpp (the clients as the dispatcher's peers), _metering.cpp (each client's metering interval).
-// The get_* builders and on_* slots are the core's, under the names integrators know.
-class CWebSocketInterface : public QObject {
+// The get_* builders and on_* slots are the core's (protocol/corefacade.h).
+class CWebSocketInterface : public korvel::protocol::CoreFacade {
     Q_OBJECT
 
 public:
@@ -107,54 +108,6 @@ public:
     // Far above any valid command; larger messages close their connection with "message too big".
     static constexpr qint64 max_incoming_message = korvel::protocol::max_request_size;
 
-    // State and configuration snapshots: each builder sets its keys of data from the report cache.
-    void get_states(QJsonObject &data);
-    void get_config(QJsonObject &data);
-    // Both of them: the "data" of the "all" reply.
-    void get_all_data(QJsonObject &data);
-    bool state_complete() const;
-    void get_firmware(QJsonObject &data) { snapshot(data, korvel::ReportId::firmware); }
-    void get_ctrl_led(QJsonObject &data) { snapshot(data, korvel::ReportId::ctrl_led); }
-    void get_ctrl_key(QJsonObject &data) { snapshot(data, korvel::ReportId::ctrl_key); }
-    void get_on(QJsonObject &data) { snapshot(data, korvel::ReportId::on); }
-    void get_cue(QJsonObject &data) { snapshot(data, korvel::ReportId::cue); }
-    void get_fader(QJsonObject &data) { snapshot(data, korvel::ReportId::fader); }
-    void get_auto_cue(QJsonObject &data) { snapshot(data, korvel::ReportId::auto_cue); }
-    void get_src_sel(QJsonObject &data) { snapshot(data, korvel::ReportId::source_select); }
-    void get_non_stop(QJsonObject &data) { snapshot(data, korvel::ReportId::non_stop); }
-    void get_mic_on(QJsonObject &data) { snapshot(data, korvel::ReportId::mic_on); }
-    void get_gpo(QJsonObject &data) { snapshot(data, korvel::ReportId::gpo); }
-    void get_on_air(QJsonObject &data) { snapshot(data, korvel::ReportId::on_air); }
-    void get_silence_detection(QJsonObject &data) { snapshot(data, korvel::ReportId::silence_detection); }
-    void get_module(QJsonObject &data) { snapshot(data, korvel::ReportId::module_active); }
-    void get_crm_mute(QJsonObject &data) { snapshot(data, korvel::ReportId::crm_mute); }
-    void get_track(QJsonObject &data) { snapshot(data, korvel::ReportId::track); }
-    void get_studio_remote(QJsonObject &data) { snapshot(data, korvel::ReportId::comm); }
-    void get_voicetrack(QJsonObject &data) { snapshot(data, korvel::ReportId::voicetrack); }
-    void get_phone_ringing(QJsonObject &data) { snapshot(data, korvel::ReportId::phone_ringing); }
-    void get_voip_connect(QJsonObject &data) { snapshot(data, korvel::ReportId::voip_connect); }
-    void get_config_auto_on(QJsonObject &data) { snapshot(data, korvel::ReportId::config_auto_on); }
-    void get_config_cue_reset(QJsonObject &data) { snapshot(data, korvel::ReportId::config_cue_reset); }
-    void get_config_on_air(QJsonObject &data) { snapshot(data, korvel::ReportId::config_on_air); }
-    void get_config_crm_mute(QJsonObject &data) { snapshot(data, korvel::ReportId::config_crm_mute); }
-    void get_config_crm_auto_cue_reset(QJsonObject &data)
-    {
-        snapshot(data, korvel::ReportId::config_crm_auto_cue_reset);
-    }
-    void get_config_studio_remote(QJsonObject &data) { snapshot(data, korvel::ReportId::config_studio_remote); }
-    void get_config_cue_interlock(QJsonObject &data) { snapshot(data, korvel::ReportId::config_cue_interlock); }
-    void get_config_gpo(QJsonObject &data) { snapshot(data, korvel::ReportId::config_gpo); }
-    void get_config_cue(QJsonObject &data) { snapshot(data, korvel::ReportId::config_cue); }
-    void get_config_on(QJsonObject &data) { snapshot(data, korvel::ReportId::config_on); }
-    void get_config_fader_reserve(QJsonObject &data) { snapshot(data, korvel::ReportId::config_fader_reserve); }
-    void get_config_silence_detection(QJsonObject &data) { snapshot(data, korvel::ReportId::config_silence_detection); }
-    void get_config_phantom(QJsonObject &data) { snapshot(data, korvel::ReportId::config_phantom); }
-    void get_config_mic_at_line(QJsonObject &data) { snapshot(data, korvel::ReportId::config_mic_at_line); }
-    void get_config_auto_off(QJsonObject &data) { snapshot(data, korvel::ReportId::config_auto_off); }
-    void get_config_locked_on(QJsonObject &data) { snapshot(data, korvel::ReportId::config_locked_on); }
-    void get_config_pgm_auto_off(QJsonObject &data) { snapshot(data, korvel::ReportId::config_pgm_auto_off); }
-    void get_config_mic_on(QJsonObject &data) { snapshot(data, korvel::ReportId::config_mic_on); }
-
 signals:
     void connected_clients(int clients);
     // A handshake carried an Origin header not seen since start.
@@ -165,89 +118,6 @@ public slots:
     void processTextMessage(QString message);
     void socketDisconnected();
 
-    // One notification per console event, built by the core and delivered to every transport (the core itself
-    // receives the console's events).
-
-    void on_ctrl_led_event(int id, int color);
-    void on_ctrl_led_blink_event(int id, int color_on, int color_off, int blink_speed);
-    void on_ctrl_switch_event(int id, int state) { announce(korvel::ReportId::ctrl_key, {id, state}); }
-    void on_config_auto_on_event(int mod, int state) { announce(korvel::ReportId::config_auto_on, {mod, state}); }
-    void on_config_cue_reset_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip, int reset_by_fader,
-                                   int reset_by_on, int reset_by_fader_and_on)
-    {
-        announce(korvel::ReportId::config_cue_reset,
-                 {mod, enabled_by_line, enabled_by_mic_usb_voip, reset_by_fader, reset_by_on, reset_by_fader_and_on});
-    }
-    void on_config_on_air_event(int mod, int on_air1_enabled_by_line, int on_air1_enabled_by_mic_usb_voip,
-                                int on_air2_enabled_by_line, int on_air2_enabled_by_mic_usb_voip)
-    {
-        announce(korvel::ReportId::config_on_air, {mod, on_air1_enabled_by_line, on_air1_enabled_by_mic_usb_voip,
-                                                   on_air2_enabled_by_line, on_air2_enabled_by_mic_usb_voip});
-    }
-    void on_config_crm_mute_event(int mod, int state) { announce(korvel::ReportId::config_crm_mute, {mod, state}); }
-    void on_config_crm_auto_cue_reset_event(int mod, int state)
-    {
-        announce(korvel::ReportId::config_crm_auto_cue_reset, {mod, state});
-    }
-    void on_config_studio_remote_event(int mod, int cough_enable, int comm_enable, int comm_private)
-    {
-        announce(korvel::ReportId::config_studio_remote, {mod, cough_enable, comm_enable, comm_private});
-    }
-    void on_config_cue_interlock_event(int state) { announce(korvel::ReportId::config_cue_interlock, {state}); }
-    void on_config_gpo_event(int gpo, int trigger, int mode, int type, int time)
-    {
-        announce(korvel::ReportId::config_gpo, {gpo, trigger, mode, type, time});
-    }
-    void on_config_cue_event(int cue, int color_on, int color_off)
-    {
-        announce(korvel::ReportId::config_cue, {cue, color_on, color_off});
-    }
-    void on_config_on_event(int mod, int color_on, int color_on_and_fader, int color_off)
-    {
-        announce(korvel::ReportId::config_on, {mod, color_on, color_on_and_fader, color_off});
-    }
-    void on_config_fader_reserve_event(int mod, int state)
-    {
-        announce(korvel::ReportId::config_fader_reserve, {mod, state});
-    }
-    void on_config_silence_detection_event(int threshold, int interval, int interval_unit, int source, int enable)
-    {
-        announce(korvel::ReportId::config_silence_detection, {threshold, interval, interval_unit, source, enable});
-    }
-    void on_config_phantom_event(int mod, int state) { announce(korvel::ReportId::config_phantom, {mod, state}); }
-    void on_config_mic_at_line_event(int mod, int state)
-    {
-        announce(korvel::ReportId::config_mic_at_line, {mod, state});
-    }
-    void on_config_auto_off_event(int mod, int state) { announce(korvel::ReportId::config_auto_off, {mod, state}); }
-    void on_config_locked_on_event(int mod, int state) { announce(korvel::ReportId::config_locked_on, {mod, state}); }
-    void on_config_pgm_auto_off_event(int mod, int enabled_by_line, int enabled_by_mic_usb_voip)
-    {
-        announce(korvel::ReportId::config_pgm_auto_off, {mod, enabled_by_line, enabled_by_mic_usb_voip});
-    }
-    void on_config_mic_on_event(int trigger) { announce(korvel::ReportId::config_mic_on, {trigger}); }
-    void on_state_on_event(int mod, int state) { announce(korvel::ReportId::on, {mod, state}); }
-    void on_state_cue_event(int cue, int state) { announce(korvel::ReportId::cue, {cue, state}); }
-    void on_state_fader_event(int mod, int state) { announce(korvel::ReportId::fader, {mod, state}); }
-    void on_state_auto_cue_event(int auto_cue, int state) { announce(korvel::ReportId::auto_cue, {auto_cue, state}); }
-    void on_state_src_sel_event(int mod, int source);
-    void on_state_non_stop_event(int state) { announce(korvel::ReportId::non_stop, {state}); }
-    void on_state_mic_on_event(int state) { announce(korvel::ReportId::mic_on, {state}); }
-    void on_state_gpo_event(int gpo, int state) { announce(korvel::ReportId::gpo, {gpo, state}); }
-    void on_state_on_air_event(int on_air, int state) { announce(korvel::ReportId::on_air, {on_air, state}); }
-    void on_state_silence_detection_event(int state) { announce(korvel::ReportId::silence_detection, {state}); }
-    void on_state_metering_event(float pgm_l, float pgm_r, float phones_l, float phones_r, float crm_l, float crm_r);
-    void on_state_module_event(int mod, int state) { announce(korvel::ReportId::module_active, {mod, state}); }
-    void on_state_crm_mute_event(int state) { announce(korvel::ReportId::crm_mute, {state}); }
-    void on_state_track_event(int mod, int state) { announce(korvel::ReportId::track, {mod, state}); }
-    void on_state_comm_event(int mod, int state) { announce(korvel::ReportId::comm, {mod, state}); }
-    void on_state_cough_event(int mod, int state) { announce(korvel::ReportId::cough, {mod, state}); }
-    void on_state_vt_event(int mod, int state) { announce(korvel::ReportId::voicetrack, {mod, state}); }
-    void on_state_phone_ringing_event(int state) { announce(korvel::ReportId::phone_ringing, {state}); }
-    void on_state_connect_event(int state) { announce(korvel::ReportId::voip_connect, {state}); }
-    void on_connected();
-    void on_disconnected();
-
 private:
     // A client as the dispatcher's peer (websocketinterface_dispatcher.cpp).
     class ClientPeer;
@@ -255,9 +125,6 @@ private:
     korvel::protocol::Outcome dispatch(QWebSocket *client, const QString &message);
     // The session of a client, null for a connection that has none (never accepted, or already released).
     korvel::websocket::Session *session_of(QWebSocket *client);
-    // The core's notification of an item's event (its member, then its fields), and the key of an item's snapshot.
-    void announce(korvel::ReportId id, std::initializer_list<int> values);
-    void snapshot(QJsonObject &data, korvel::ReportId id);
     // One of the core's notifications, to every client subscribed to its topic (every client: none).
     void deliver(const QJsonObject &message, const QString &topic);
     void remove_client(QWebSocket *client);
@@ -324,6 +191,5 @@ private:
     korvel::websocket::KeepAlive keep_alive;
     korvel::websocket::ConnectionGuard guard;
     int handshake_timeout_ms = default_handshake_timeout_ms;
-    korvel::protocol::Core &core;
     int port = korvel::ports::websocket;
 };

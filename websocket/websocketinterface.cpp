@@ -35,13 +35,13 @@ public:
 } // namespace
 
 CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
-    : QObject(parent)
+    : CoreFacade(*console, parent)
     , listener(nullptr)
     , server(nullptr)
     , delivery(nullptr)
-    , core(korvel::protocol::Core::of(*console))
 {
-    // Meters of every report for the clients that take them all; the paced ones get the levels themselves.
+    // Every notification to the clients that take it; a client with a metering interval of its own gets the
+    // levels at its own pace instead.
     connect(&core, &korvel::protocol::Core::message, this, &CWebSocketInterface::deliver);
     connect(&core, &korvel::protocol::Core::levels, this, &CWebSocketInterface::pace_metering);
 
@@ -123,6 +123,11 @@ void CWebSocketInterface::sendJSON(const QJsonObject &message, const QString &to
 {
     // Clients accepted earlier are served whether or not the listener still listens: only new connections need it.
     delivery->send(message, topic, target);
+}
+
+void CWebSocketInterface::deliver(const QJsonObject &message, const QString &topic)
+{
+    sendJSON(message, topic, nullptr);
 }
 
 void CWebSocketInterface::drop_slow_client(QWebSocket *client)

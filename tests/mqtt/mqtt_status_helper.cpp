@@ -1,6 +1,6 @@
 // Connects to the broker given as HOST PORT PREFIX, sets PREFIX/status to the JSON string "connected" and runs until
 // killed.
-#include "mqtt/cmqttinterface.h"
+#include "mqtt/client.h"
 
 #include <QCoreApplication>
 #include <QTextStream>
@@ -17,7 +17,7 @@ int main(int argc, char **argv)
     settings.host = args[1];
     settings.port = args[2].toInt();
     settings.prefix = args[3];
-    CMQTTInterface mqtt(&app);
+    korvel::mqtt::Client mqtt(&app);
     mqtt.set_status(R"("connected")");
     mqtt.set_settings(settings);
     mqtt.start();

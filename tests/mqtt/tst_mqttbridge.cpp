@@ -10,8 +10,8 @@
 #include "emulator/consolemodel.h"
 #include "emulator/emulateddevice.h"
 #include "emulator/reports.h"
-#include "mqtt/cmqttinterface.h"
-#include "mqtt/mqttbridge.h"
+#include "mqtt/bridge.h"
+#include "mqtt/client.h"
 #include "usb/cusbhid.h"
 #include "usb/usbids.h"
 #include "websocket/cwebsocketinterface.h"
@@ -30,7 +30,7 @@
 
 using emulator::EmulatedDevice;
 using korvel::mqtt::Bridge;
-using State = CMQTTInterface::State;
+using State = korvel::mqtt::Client::State;
 
 namespace {
 
@@ -130,7 +130,7 @@ private:
     std::unique_ptr<CUSBHID> link;
     std::unique_ptr<CKorvel> console;
     std::unique_ptr<CWebSocketInterface> ws;
-    std::unique_ptr<CMQTTInterface> mqtt;
+    std::unique_ptr<korvel::mqtt::Client> mqtt;
     std::unique_ptr<Bridge> bridge;
     std::unique_ptr<e2e::JsonClient> client;
 };
@@ -149,7 +149,7 @@ void TestMqttBridge::init()
     console = std::make_unique<CKorvel>(link.get(), nullptr);
     ws = std::make_unique<CWebSocketInterface>(console.get(), nullptr);
     ws->setPort(0);
-    mqtt = std::make_unique<CMQTTInterface>(nullptr);
+    mqtt = std::make_unique<korvel::mqtt::Client>(nullptr);
     bridge = std::make_unique<Bridge>(console.get(), mqtt.get(), nullptr);
 
     korvel::mqtt::Settings settings;
@@ -388,7 +388,7 @@ void TestMqttBridge::commandWhileUnplugged()
 void TestMqttBridge::brokerRestartCompletesTheStateAgain()
 {
     QVERIFY(wait_until_published());
-    QSignalSpy up(mqtt.get(), &CMQTTInterface::broker_connected);
+    QSignalSpy up(mqtt.get(), &korvel::mqtt::Client::broker_connected);
     broker->stop(); // no persistence: the restarted broker has nothing retained
     QTRY_COMPARE(mqtt->state(), State::Failed);
     QVERIFY(broker->start());

@@ -1,4 +1,4 @@
-#include "mqtt/cmqttinterface.h"
+#include "mqtt/client.h"
 #include "mqtt/outgoingqueue.h"
 
 #include <QTest>
@@ -136,7 +136,7 @@ void TestMqttQueue::retryDelayGrowsToThirtySeconds()
 {
     QFETCH(int, failures);
     QFETCH(int, delay);
-    QCOMPARE(CMQTTInterface::retry_delay_ms(failures), delay);
+    QCOMPARE(korvel::mqtt::Client::retry_delay_ms(failures), delay);
 }
 
 QTEST_GUILESS_MAIN(TestMqttQueue)

@@ -4,7 +4,7 @@
 
 #include "console/ckorvel.h"
 #include "emulator/emulateddevice.h"
-#include "mqtt/mqttbridge.h"
+#include "mqtt/bridge.h"
 #include "protocol/core.h"
 #include "usb/cusbhid.h"
 #include "websocket/cwebsocketinterface.h"

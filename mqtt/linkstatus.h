@@ -3,21 +3,26 @@
 #include <QObject>
 
 class CKorvel;
-class CMQTTInterface;
+
+namespace korvel::mqtt {
+
+class Client;
 
 // Follows the console's USB link on the broker: PREFIX/status "connected" or "disconnected", and the
 // retained state topics emptied when the link closes (the console's cache is gone with it).
-class CMQTTLinkStatus : public QObject {
+class LinkStatus : public QObject {
     Q_OBJECT
 
 public:
     // Connects after the console object, so its cache is already emptied when the close reaches here.
-    CMQTTLinkStatus(CKorvel *console, CMQTTInterface *mqtt, QObject *parent);
+    LinkStatus(CKorvel *console, Client *mqtt, QObject *parent);
 
 public slots:
     void on_connected();
     void on_disconnected();
 
 private:
-    CMQTTInterface *mqtt;
+    Client *mqtt;
 };
+
+} // namespace korvel::mqtt

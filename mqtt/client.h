@@ -1,7 +1,7 @@
 #pragma once
 
-#include "mqtt/mqttsettings.h"
 #include "mqtt/outgoingqueue.h"
+#include "mqtt/settings.h"
 
 #include <QByteArray>
 #include <QList>
@@ -14,21 +14,22 @@ class QSocketNotifier;
 class QTimer;
 struct mosquitto;
 struct mosquitto_message;
+namespace korvel::mqtt {
 
 // The bridge's connection to an MQTT broker, driven from the Qt event loop (socket notifiers on the client's
 // socket, a timer for its housekeeping; no thread of its own). It keeps PREFIX/status retained, with the broker
 // setting it to "offline" when the bridge vanishes, keeps a cache of retained state topics that it republishes
 // after every reconnect, hands every message on PREFIX/command on, and retries a lost or refused connection
 // with a growing delay.
-class CMQTTInterface : public QObject {
+class Client : public QObject {
     Q_OBJECT
 
 public:
     enum class State { Disconnected, Connecting, Connected, Failed };
     Q_ENUM(State)
 
-    explicit CMQTTInterface(QObject *parent);
-    ~CMQTTInterface() override;
+    explicit Client(QObject *parent);
+    ~Client() override;
 
     // Takes effect at the next start(); a running connection is restarted with them.
     void set_settings(const korvel::mqtt::Settings &settings);
@@ -55,9 +56,9 @@ public:
     QByteArray status() const { return current_status; }
 
     // Retained PREFIX/state/KEY: sent only when the value differs from the one sent last.
-    bool publishState(const QString &key, const QByteArray &json);
+    bool publish_state(const QString &key, const QByteArray &json);
     // Empties every state topic sent so far (an empty retained message each) and forgets them.
-    void clearState();
+    void clear_state();
     const QMap<QString, QByteArray> &state_cache() const { return state_topics; }
 
     const korvel::mqtt::OutgoingQueue &outgoing() const { return queue; }
@@ -88,7 +89,7 @@ public:
     static const QByteArray status_offline;
 
 signals:
-    void state_changed(CMQTTInterface::State state, const QString &reason);
+    void state_changed(Client::State state, const QString &reason);
     // A connection to the broker is (again) up; status and state topics are already on their way.
     void broker_connected();
     // The payload of one message on PREFIX/command.
@@ -154,3 +155,5 @@ private:
     QByteArray current_status = status_disconnected;
     QMap<QString, QByteArray> state_topics;
 };
+
+} // namespace korvel::mqtt

@@ -1,5 +1,5 @@
 // Defaults of the broker settings that depend on the machine.
-#include "mqtt/mqttsettings.h"
+#include "mqtt/settings.h"
 
 #include <QSysInfo>
 

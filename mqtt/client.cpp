@@ -1,5 +1,5 @@
 // The broker connection: libmosquitto driven by socket notifiers and timers on the GUI thread.
-#include "mqtt/cmqttinterface.h"
+#include "mqtt/client.h"
 
 #include "mqtt/socketbacklog.h"
 
@@ -18,12 +18,12 @@
 #include <cstring>
 #include <mutex>
 
-using korvel::mqtt::OutgoingMessage;
+namespace korvel::mqtt {
 
 // A JSON string, like every other payload of the bridge.
-const QByteArray CMQTTInterface::status_connected = QByteArrayLiteral("\"connected\"");
-const QByteArray CMQTTInterface::status_disconnected = QByteArrayLiteral("\"disconnected\"");
-const QByteArray CMQTTInterface::status_offline = QByteArrayLiteral("\"offline\"");
+const QByteArray Client::status_connected = QByteArrayLiteral("\"connected\"");
+const QByteArray Client::status_disconnected = QByteArrayLiteral("\"disconnected\"");
+const QByteArray Client::status_offline = QByteArrayLiteral("\"offline\"");
 
 namespace {
 
@@ -89,7 +89,7 @@ bool valid_publish_topic(const QString &topic)
 
 } // namespace
 
-CMQTTInterface::CMQTTInterface(QObject *parent)
+Client::Client(QObject *parent)
     : QObject(parent)
     , housekeeping_timer(new QTimer(this))
     , retry_timer(new QTimer(this))
@@ -102,22 +102,22 @@ CMQTTInterface::CMQTTInterface(QObject *parent)
     retry_timer->setSingleShot(true);
     connect_timer->setSingleShot(true);
     connect_timer->setInterval(default_connect_timeout_ms);
-    connect(housekeeping_timer, &QTimer::timeout, this, &CMQTTInterface::on_housekeeping);
-    connect(retry_timer, &QTimer::timeout, this, &CMQTTInterface::on_retry);
-    connect(connect_timer, &QTimer::timeout, this, &CMQTTInterface::on_connect_timeout);
+    connect(housekeeping_timer, &QTimer::timeout, this, &Client::on_housekeeping);
+    connect(retry_timer, &QTimer::timeout, this, &Client::on_retry);
+    connect(connect_timer, &QTimer::timeout, this, &Client::on_connect_timeout);
 }
 
-CMQTTInterface::~CMQTTInterface()
+Client::~Client()
 {
     stop();
 }
 
-void CMQTTInterface::set_connect_timeout(int ms)
+void Client::set_connect_timeout(int ms)
 {
     connect_timer->setInterval(ms);
 }
 
-void CMQTTInterface::set_settings(const korvel::mqtt::Settings &settings)
+void Client::set_settings(const korvel::mqtt::Settings &settings)
 {
     // What waits was addressed below the old prefix; status and state go out again below the new one.
     if (settings.effective_prefix() != config.effective_prefix())
@@ -127,12 +127,12 @@ void CMQTTInterface::set_settings(const korvel::mqtt::Settings &settings)
         start();
 }
 
-QString CMQTTInterface::topic(const QString &sub) const
+QString Client::topic(const QString &sub) const
 {
     return prefix() + QLatin1Char('/') + sub;
 }
 
-void CMQTTInterface::start()
+void Client::start()
 {
     destroy_client();
     failures_in_row = 0;
@@ -158,14 +158,14 @@ void CMQTTInterface::start()
         give_up(QStringLiteral("invalid settings: client id \"%1\"").arg(config.effective_client_id()));
         return;
     }
-    mosquitto_connect_callback_set(client, &CMQTTInterface::on_connect_cb);
-    mosquitto_message_callback_set(client, &CMQTTInterface::on_message_cb);
-    mosquitto_publish_callback_set(client, &CMQTTInterface::on_publish_cb);
+    mosquitto_connect_callback_set(client, &Client::on_connect_cb);
+    mosquitto_message_callback_set(client, &Client::on_message_cb);
+    mosquitto_publish_callback_set(client, &Client::on_publish_cb);
     mosquitto_int_option(client, MOSQ_OPT_TCP_NODELAY, 1);
     if (!config.user.isEmpty())
         mosquitto_username_pw_set(client, config.user.toUtf8().constData(),
                                   config.password.isEmpty() ? nullptr : config.password.toUtf8().constData());
-    mosquitto_log_callback_set(client, &CMQTTInterface::on_log_cb);
+    mosquitto_log_callback_set(client, &Client::on_log_cb);
     if (config.tls && !set_up_tls())
         return;
     const QByteArray will_topic = status_topic.toUtf8();
@@ -174,7 +174,7 @@ void CMQTTInterface::start()
     attempt();
 }
 
-bool CMQTTInterface::set_up_tls()
+bool Client::set_up_tls()
 {
     if (config.client_cert.isEmpty() != config.client_key.isEmpty()) {
         give_up(config.client_key.isEmpty() ? QStringLiteral("invalid settings: a client certificate needs its key")
@@ -205,7 +205,7 @@ bool CMQTTInterface::set_up_tls()
     return true;
 }
 
-void CMQTTInterface::stop()
+void Client::stop()
 {
     retry_timer->stop();
     if (client && link_state == State::Connected) {
@@ -222,7 +222,7 @@ void CMQTTInterface::stop()
         set_state(State::Disconnected, QString());
 }
 
-void CMQTTInterface::flush_farewell()
+void Client::flush_farewell()
 {
     // The library writes what it can at once; what the socket did not take yet (a busy link) would be lost
     // with the client, and the broker would speak the will instead.
@@ -236,7 +236,7 @@ void CMQTTInterface::flush_farewell()
     }
 }
 
-void CMQTTInterface::destroy_client()
+void Client::destroy_client()
 {
     drop_notifiers();
     housekeeping_timer->stop();
@@ -251,7 +251,7 @@ void CMQTTInterface::destroy_client()
     }
 }
 
-void CMQTTInterface::attempt()
+void Client::attempt()
 {
     if (!client)
         return;
@@ -274,7 +274,7 @@ void CMQTTInterface::attempt()
     sync_socket();
 }
 
-void CMQTTInterface::on_socket_activated()
+void Client::on_socket_activated()
 {
     if (!client)
         return;
@@ -285,7 +285,7 @@ void CMQTTInterface::on_socket_activated()
     after_library_call(rc, errno);
 }
 
-void CMQTTInterface::on_housekeeping()
+void Client::on_housekeeping()
 {
     if (!client)
         return;
@@ -294,21 +294,21 @@ void CMQTTInterface::on_housekeeping()
     after_library_call(rc, errno);
 }
 
-void CMQTTInterface::on_retry()
+void Client::on_retry()
 {
     attempt();
 }
 
-void CMQTTInterface::on_connect_timeout()
+void Client::on_connect_timeout()
 {
     if (link_state == State::Connecting)
         link_failed(
             QStringLiteral("broker unreachable: no answer within %1 s").arg(connect_timer->interval() / 1000.0));
 }
 
-void CMQTTInterface::after_library_call(int rc, int saved_errno)
+void Client::after_library_call(int rc, int saved_errno)
 {
-    const QPointer<CMQTTInterface> alive(this);
+    const QPointer<Client> alive(this);
     if (connack == 0 && link_state == State::Connecting) {
         on_broker_accepted();
         if (!alive || !client)
@@ -342,7 +342,7 @@ void CMQTTInterface::after_library_call(int rc, int saved_errno)
     pump();
 }
 
-void CMQTTInterface::on_broker_accepted()
+void Client::on_broker_accepted()
 {
     connect_timer->stop();
     failures_in_row = 0;
@@ -356,7 +356,7 @@ void CMQTTInterface::on_broker_accepted()
     emit broker_connected();
 }
 
-void CMQTTInterface::link_failed(const QString &why)
+void Client::link_failed(const QString &why)
 {
     drop_notifiers();
     connect_timer->stop();
@@ -375,13 +375,13 @@ void CMQTTInterface::link_failed(const QString &why)
     ++failures_in_row;
 }
 
-void CMQTTInterface::give_up(const QString &why)
+void Client::give_up(const QString &why)
 {
     link_failed(why);
     retry_timer->stop(); // the same settings would fail the same way
 }
 
-void CMQTTInterface::set_state(State s, const QString &why)
+void Client::set_state(State s, const QString &why)
 {
     if (s == State::Connected)
         last_logged.clear();
@@ -392,7 +392,7 @@ void CMQTTInterface::set_state(State s, const QString &why)
     emit state_changed(s, why);
 }
 
-void CMQTTInterface::sync_socket()
+void Client::sync_socket()
 {
     const int fd = client ? mosquitto_socket(client) : -1;
     if (fd != notifier_fd) {
@@ -401,15 +401,15 @@ void CMQTTInterface::sync_socket()
             notifier_fd = fd;
             read_notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
             write_notifier = new QSocketNotifier(fd, QSocketNotifier::Write, this);
-            connect(read_notifier, &QSocketNotifier::activated, this, &CMQTTInterface::on_socket_activated);
-            connect(write_notifier, &QSocketNotifier::activated, this, &CMQTTInterface::on_socket_activated);
+            connect(read_notifier, &QSocketNotifier::activated, this, &Client::on_socket_activated);
+            connect(write_notifier, &QSocketNotifier::activated, this, &Client::on_socket_activated);
         }
     }
     if (write_notifier)
         write_notifier->setEnabled(mosquitto_want_write(client));
 }
 
-void CMQTTInterface::drop_notifiers()
+void Client::drop_notifiers()
 {
     // The library may already have closed the descriptor; disable before anything polls it again. Deleted
     // later, since this may run inside one of their own signals.
@@ -424,7 +424,7 @@ void CMQTTInterface::drop_notifiers()
     notifier_fd = -1;
 }
 
-bool CMQTTInterface::publish(const QString &topic, const QByteArray &payload, bool retained, int qos)
+bool Client::publish(const QString &topic, const QByteArray &payload, bool retained, int qos)
 {
     if (!valid_publish_topic(topic) || qos < 0 || qos > 2)
         return false;
@@ -433,18 +433,18 @@ bool CMQTTInterface::publish(const QString &topic, const QByteArray &payload, bo
     return kept;
 }
 
-bool CMQTTInterface::reply(const QByteArray &payload)
+bool Client::reply(const QByteArray &payload)
 {
     return publish(topic(QStringLiteral("reply")), payload, false, reply_qos);
 }
 
-void CMQTTInterface::set_status(const QByteArray &status)
+void Client::set_status(const QByteArray &status)
 {
     current_status = status;
     publish(topic(QStringLiteral("status")), status, true, status_qos);
 }
 
-bool CMQTTInterface::publishState(const QString &key, const QByteArray &json)
+bool Client::publish_state(const QString &key, const QByteArray &json)
 {
     const QString state_topic = topic(QStringLiteral("state/") + key);
     // A key with wildcards or levels of its own would not be one topic below state/.
@@ -457,7 +457,7 @@ bool CMQTTInterface::publishState(const QString &key, const QByteArray &json)
     return publish(state_topic, json, true, state_qos);
 }
 
-void CMQTTInterface::clearState()
+void Client::clear_state()
 {
     const QStringList keys = state_topics.keys();
     state_topics.clear();
@@ -465,7 +465,7 @@ void CMQTTInterface::clearState()
         publish(topic(QStringLiteral("state/") + key), QByteArray(), true, state_qos);
 }
 
-void CMQTTInterface::pump()
+void Client::pump()
 {
     if (!client || link_state != State::Connected)
         return;
@@ -491,7 +491,7 @@ void CMQTTInterface::pump()
         write_notifier->setEnabled(mosquitto_want_write(client));
 }
 
-QString CMQTTInterface::tls_failure(int rc, int saved_errno) const
+QString Client::tls_failure(int rc, int saved_errno) const
 {
     if (!config.tls)
         return QString();
@@ -513,11 +513,11 @@ QString CMQTTInterface::tls_failure(int rc, int saved_errno) const
     return QStringLiteral("TLS handshake failed: ") + detail;
 }
 
-void CMQTTInterface::on_log_cb(mosquitto *, void *self, int level, const char *text)
+void Client::on_log_cb(mosquitto *, void *self, int level, const char *text)
 {
     if (level != MOSQ_LOG_ERR)
         return;
-    auto *me = static_cast<CMQTTInterface *>(self);
+    auto *me = static_cast<Client *>(self);
     const QString line = QString::fromUtf8(text);
     if (line.startsWith(QLatin1String("OpenSSL Error")))
         me->tls_reason = line.section(QLatin1Char(':'), -1).trimmed();
@@ -525,20 +525,22 @@ void CMQTTInterface::on_log_cb(mosquitto *, void *self, int level, const char *t
         me->library_error = line;
 }
 
-void CMQTTInterface::on_connect_cb(mosquitto *, void *self, int rc)
+void Client::on_connect_cb(mosquitto *, void *self, int rc)
 {
-    static_cast<CMQTTInterface *>(self)->connack = rc;
+    static_cast<Client *>(self)->connack = rc;
 }
 
-void CMQTTInterface::on_message_cb(mosquitto *, void *self, const mosquitto_message *message)
+void Client::on_message_cb(mosquitto *, void *self, const mosquitto_message *message)
 {
-    auto *me = static_cast<CMQTTInterface *>(self);
+    auto *me = static_cast<Client *>(self);
     me->commands.append(QByteArray(static_cast<const char *>(message->payload), message->payloadlen));
 }
 
-void CMQTTInterface::on_publish_cb(mosquitto *, void *self, int mid)
+void Client::on_publish_cb(mosquitto *, void *self, int mid)
 {
-    auto *me = static_cast<CMQTTInterface *>(self);
+    auto *me = static_cast<Client *>(self);
     if (!me->in_library.remove(mid))
         me->done_early.insert(mid);
 }
+
+} // namespace korvel::mqtt

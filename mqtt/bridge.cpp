@@ -1,10 +1,10 @@
 // The console's state, events, meters and commands on the broker's topics.
-#include "mqtt/mqttbridge.h"
+#include "mqtt/bridge.h"
 
 #include "console/ckorvel.h"
 #include "console/items.h"
-#include "mqtt/cmqttinterface.h"
-#include "mqtt/cmqttlinkstatus.h"
+#include "mqtt/client.h"
+#include "mqtt/linkstatus.h"
 #include "protocol/core.h"
 #include "protocol/envelope.h"
 #include "protocol/peer.h"
@@ -56,20 +56,20 @@ quint64 bit_of(ReportId id)
 }
 } // namespace
 
-Bridge::Bridge(CKorvel *console, CMQTTInterface *mqtt, QObject *parent)
+Bridge::Bridge(CKorvel *console, Client *mqtt, QObject *parent)
     : QObject(parent)
     , core(protocol::Core::of(*console))
     , mqtt(mqtt)
     , refresh_timer(new QTimer(this))
     , throttle(new MeteringThrottle(this))
 {
-    new CMQTTLinkStatus(console, mqtt, this);
+    new LinkStatus(console, mqtt, this);
     refresh_timer->setSingleShot(true);
     refresh_timer->setInterval(0);
     connect(refresh_timer, &QTimer::timeout, this, &Bridge::refresh_state);
     connect(&core, &protocol::Core::message, this, &Bridge::on_message);
     connect(&core, &protocol::Core::levels, throttle, &MeteringThrottle::add);
-    connect(mqtt, &CMQTTInterface::command_received, this, &Bridge::on_command);
+    connect(mqtt, &Client::command_received, this, &Bridge::on_command);
     connect(throttle, &MeteringThrottle::due, this, &Bridge::on_levels_due);
     throttle->set_rate(rate);
     // Created on a console whose state is already complete: nothing announces it again.
@@ -86,7 +86,7 @@ void Bridge::set_metering_rate(int per_second)
 void Bridge::on_levels_due(const MeterLevels &peaks)
 {
     // Meters held back while the broker is away would only be stale when it comes back.
-    if (mqtt->state() != CMQTTInterface::State::Connected)
+    if (mqtt->state() != Client::State::Connected)
         return;
     mqtt->publish(mqtt->topic(QStringLiteral("metering")), json_text(protocol::Core::metering_message(peaks)), false,
                   metering_qos);
@@ -140,7 +140,7 @@ void Bridge::refresh_state()
             continue;
         published.insert(it.key(), it.value());
         // Sent only when its text differs from the one sent last.
-        mqtt->publishState(it.key(), json_text(it.value()));
+        mqtt->publish_state(it.key(), json_text(it.value()));
     }
 }
 

@@ -3,8 +3,8 @@
 
 #include "console/ckorvel.h"
 #include "emulator/emulateddevice.h"
-#include "mqtt/cmqttinterface.h"
-#include "mqtt/cmqttlinkstatus.h"
+#include "mqtt/client.h"
+#include "mqtt/linkstatus.h"
 #include "usb/cusbhid.h"
 #include "usb/usbids.h"
 
@@ -19,7 +19,7 @@
 #include <memory>
 
 using emulator::EmulatedDevice;
-using State = CMQTTInterface::State;
+using State = korvel::mqtt::Client::State;
 using Retained = QMap<QString, QByteArray>;
 
 namespace {
@@ -85,7 +85,7 @@ bool make_certificates(const QString &dir)
 
 } // namespace
 
-class TestCMQTTInterface : public QObject {
+class TestMqttClient : public QObject {
     Q_OBJECT
 
 private slots:
@@ -98,7 +98,7 @@ private slots:
     void killedProcessLeavesStatusOffline();
     void stopFromACommandSlot();
     void stateIsPublishedOnlyWhenChanged();
-    void clearStateEmptiesEveryStateTopic();
+    void clear_stateEmptiesEveryStateTopic();
     void brokerRestartRepublishesStatusAndState();
     void commandsAreHandedOnAndRepliesGoOut();
     void brokerThatStopsReadingDropsMeteringNotState();
@@ -111,30 +111,30 @@ private:
     void connect_mqtt();
 
     std::unique_ptr<Broker> broker;
-    std::unique_ptr<CMQTTInterface> mqtt;
+    std::unique_ptr<korvel::mqtt::Client> mqtt;
 };
 
-void TestCMQTTInterface::init()
+void TestMqttClient::init()
 {
     broker = std::make_unique<Broker>();
     QVERIFY2(broker->start(), qPrintable(broker->log()));
-    mqtt = std::make_unique<CMQTTInterface>(nullptr);
+    mqtt = std::make_unique<korvel::mqtt::Client>(nullptr);
     mqtt->set_settings(settings_for(broker->port()));
 }
 
-void TestCMQTTInterface::cleanup()
+void TestMqttClient::cleanup()
 {
     mqtt.reset();
     broker.reset();
 }
 
-void TestCMQTTInterface::connect_mqtt()
+void TestMqttClient::connect_mqtt()
 {
     mqtt->start();
     QTRY_COMPARE_WITH_TIMEOUT(mqtt->state(), State::Connected, 10000);
 }
 
-void TestCMQTTInterface::connectionOutcome_data()
+void TestMqttClient::connectionOutcome_data()
 {
     QTest::addColumn<QString>("broker_kind");
     QTest::addColumn<QString>("user");
@@ -191,7 +191,7 @@ void TestCMQTTInterface::connectionOutcome_data()
     row("no host", "open", "", "", "", "", " ", prefix, failed, "invalid settings: no broker host");
 }
 
-void TestCMQTTInterface::connectionOutcome()
+void TestMqttClient::connectionOutcome()
 {
     QFETCH(QString, broker_kind);
     QFETCH(QString, user);
@@ -244,7 +244,7 @@ void TestCMQTTInterface::connectionOutcome()
     mqtt->set_settings(s);
     mqtt->set_connect_timeout(300);
     mqtt->set_status(R"("connected")");
-    QSignalSpy changes(mqtt.get(), &CMQTTInterface::state_changed);
+    QSignalSpy changes(mqtt.get(), &korvel::mqtt::Client::state_changed);
     mqtt->start();
     QTRY_VERIFY_WITH_TIMEOUT(mqtt->state() == State::Connected || mqtt->state() == State::Failed, 10000);
     QCOMPARE(mqtt->state(), state);
@@ -281,7 +281,7 @@ void TestCMQTTInterface::connectionOutcome()
     }
 }
 
-void TestCMQTTInterface::stopLeavesStatusOffline()
+void TestMqttClient::stopLeavesStatusOffline()
 {
     connect_mqtt();
     Probe watcher(broker->port(), status_topic);
@@ -293,7 +293,7 @@ void TestCMQTTInterface::stopLeavesStatusOffline()
     QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, R"("offline")"}}; }));
 }
 
-void TestCMQTTInterface::killedProcessLeavesStatusOffline()
+void TestMqttClient::killedProcessLeavesStatusOffline()
 {
     Probe watcher(broker->port(), status_topic);
     QProcess helper;
@@ -306,11 +306,11 @@ void TestCMQTTInterface::killedProcessLeavesStatusOffline()
     QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, R"("offline")"}}; }));
 }
 
-void TestCMQTTInterface::stopFromACommandSlot()
+void TestMqttClient::stopFromACommandSlot()
 {
     connect_mqtt();
     // The signal follows the library's reading of the message; stopping there must be safe.
-    connect(mqtt.get(), &CMQTTInterface::command_received, this, [this] { mqtt->stop(); });
+    connect(mqtt.get(), &korvel::mqtt::Client::command_received, this, [this] { mqtt->stop(); });
     Probe client(broker->port(), status_topic);
     client.publish(prefix + "/command", "first");
     client.publish(prefix + "/command", "second");
@@ -319,7 +319,7 @@ void TestCMQTTInterface::stopFromACommandSlot()
     QCOMPARE(mqtt->state(), State::Disconnected);
 }
 
-void TestCMQTTInterface::stateIsPublishedOnlyWhenChanged()
+void TestMqttClient::stateIsPublishedOnlyWhenChanged()
 {
     connect_mqtt();
     Probe watcher(broker->port(), prefix + "/state/#");
@@ -327,7 +327,7 @@ void TestCMQTTInterface::stateIsPublishedOnlyWhenChanged()
                                     {"on", R"({"1":"on"})"},
                                     {"on", R"({"1":"off"})"},
                                     {"cue", R"({"1":"off"})"}})
-        QVERIFY(mqtt->publishState(key, json));
+        QVERIFY(mqtt->publish_state(key, json));
     QVERIFY(watcher.wait_for([&] { return watcher.messages.size() == 3; }));
     QVERIFY(!watcher.wait_for([&] { return watcher.messages.size() > 3; }, 300));
     QCOMPARE(watcher.messages[0].payload, QByteArray(R"({"1":"on"})"));
@@ -335,15 +335,15 @@ void TestCMQTTInterface::stateIsPublishedOnlyWhenChanged()
     QCOMPARE(watcher.messages[2].topic, prefix + "/state/cue");
 }
 
-void TestCMQTTInterface::clearStateEmptiesEveryStateTopic()
+void TestMqttClient::clear_stateEmptiesEveryStateTopic()
 {
     connect_mqtt();
-    mqtt->publishState("on", "1");
-    mqtt->publishState("fader", "2");
+    mqtt->publish_state("on", "1");
+    mqtt->publish_state("fader", "2");
     Probe watcher(broker->port(), prefix + "/state/#");
     QVERIFY(watcher.wait_for([&] { return watcher.retained.size() == 2; }));
 
-    mqtt->clearState();
+    mqtt->clear_state();
     QVERIFY(mqtt->state_cache().isEmpty());
     QVERIFY(watcher.wait_for([&] { return watcher.messages.size() == 4; }));
     QCOMPARE(watcher.last, (Retained{{prefix + "/state/on", ""}, {prefix + "/state/fader", ""}}));
@@ -351,22 +351,22 @@ void TestCMQTTInterface::clearStateEmptiesEveryStateTopic()
     QVERIFY(late.wait_for([&] { return !late.retained.isEmpty(); }));
     QCOMPARE(late.retained.keys(), QStringList{status_topic});
     // A value equal to the one before the clear is news again.
-    mqtt->publishState("on", "1");
+    mqtt->publish_state("on", "1");
     QVERIFY(watcher.wait_for([&] { return watcher.last.value(prefix + "/state/on") == "1"; }));
 }
 
-void TestCMQTTInterface::brokerRestartRepublishesStatusAndState()
+void TestMqttClient::brokerRestartRepublishesStatusAndState()
 {
-    QSignalSpy up(mqtt.get(), &CMQTTInterface::broker_connected);
+    QSignalSpy up(mqtt.get(), &korvel::mqtt::Client::broker_connected);
     mqtt->set_status(R"("connected")");
     connect_mqtt();
-    mqtt->publishState("on", "[1]");
-    mqtt->publishState("fader", "[3]");
+    mqtt->publish_state("on", "[1]");
+    mqtt->publish_state("fader", "[3]");
 
     broker->stop(); // no persistence: the restarted broker has no retained messages
     QTRY_COMPARE(mqtt->state(), State::Failed);
     QCOMPARE(mqtt->reason(), QStringLiteral("connection lost"));
-    mqtt->publishState("fader", "[4]"); // a change while the broker is away reaches it after the reconnect
+    mqtt->publish_state("fader", "[4]"); // a change while the broker is away reaches it after the reconnect
     QVERIFY(broker->start());
     QTRY_COMPARE_WITH_TIMEOUT(up.size(), 2, 10000);
 
@@ -377,11 +377,11 @@ void TestCMQTTInterface::brokerRestartRepublishesStatusAndState()
     QCOMPARE(late.retained, expected);
 }
 
-void TestCMQTTInterface::commandsAreHandedOnAndRepliesGoOut()
+void TestMqttClient::commandsAreHandedOnAndRepliesGoOut()
 {
     connect_mqtt();
-    QSignalSpy commands(mqtt.get(), &CMQTTInterface::command_received);
-    connect(mqtt.get(), &CMQTTInterface::command_received, this,
+    QSignalSpy commands(mqtt.get(), &korvel::mqtt::Client::command_received);
+    connect(mqtt.get(), &korvel::mqtt::Client::command_received, this,
             [this](const QByteArray &payload) { mqtt->reply("re: " + payload); });
     Probe client(broker->port(), prefix + "/reply");
     // Only PREFIX/command itself is a command; neighbours and sub-topics are not. An empty one is handed on too.
@@ -397,10 +397,10 @@ void TestCMQTTInterface::commandsAreHandedOnAndRepliesGoOut()
     QCOMPARE(client.messages[1].payload, QByteArray("re: "));
 }
 
-void TestCMQTTInterface::brokerThatStopsReadingDropsMeteringNotState()
+void TestMqttClient::brokerThatStopsReadingDropsMeteringNotState()
 {
     connect_mqtt();
-    mqtt->publishState("on", "[1]");
+    mqtt->publish_state("on", "[1]");
     Probe watcher(broker->port(), prefix + "/state/#");
     QVERIFY(watcher.wait_for([&] { return watcher.retained.size() == 1; }));
 
@@ -411,8 +411,8 @@ void TestCMQTTInterface::brokerThatStopsReadingDropsMeteringNotState()
     qsizetype most = 0;
     for (int i = 0; i < 10000; ++i) {
         if (i == 8000) {
-            QVERIFY(mqtt->publishState("on", "[2]"));
-            QVERIFY(mqtt->publishState("fader", "[3]"));
+            QVERIFY(mqtt->publish_state("on", "[2]"));
+            QVERIFY(mqtt->publish_state("fader", "[3]"));
         }
         mqtt->publish(mqtt->topic("metering"), levels, false, 0);
         most = std::max(most, mqtt->outgoing().bytes());
@@ -431,7 +431,7 @@ void TestCMQTTInterface::brokerThatStopsReadingDropsMeteringNotState()
     QVERIFY(late.wait_for([&] { return late.retained == expected; }));
 }
 
-void TestCMQTTInterface::stateKeysMustBeOneLevel_data()
+void TestMqttClient::stateKeysMustBeOneLevel_data()
 {
     QTest::addColumn<QString>("key");
     QTest::addColumn<bool>("accepted");
@@ -442,27 +442,27 @@ void TestCMQTTInterface::stateKeysMustBeOneLevel_data()
     QTest::newRow("multi-level wildcard") << "#" << false;
 }
 
-void TestCMQTTInterface::stateKeysMustBeOneLevel()
+void TestMqttClient::stateKeysMustBeOneLevel()
 {
     QFETCH(QString, key);
     QFETCH(bool, accepted);
-    QCOMPARE(mqtt->publishState(key, "1"), accepted);
+    QCOMPARE(mqtt->publish_state(key, "1"), accepted);
     QCOMPARE(mqtt->state_cache().contains(key), accepted);
 }
 
-void TestCMQTTInterface::statusFollowsTheUsbLink()
+void TestMqttClient::statusFollowsTheUsbLink()
 {
     EmulatedDevice::instance().reset();
     CUSBHID link(nullptr, korvel::usb::vendor_id, korvel::usb::product_id);
     CKorvel console(&link, nullptr);
-    CMQTTLinkStatus status(&console, mqtt.get(), nullptr);
+    korvel::mqtt::LinkStatus status(&console, mqtt.get(), nullptr);
     connect_mqtt();
     Probe watcher(broker->port(), prefix + "/#");
     QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("disconnected")"; }));
 
     QCOMPARE(link.start(), 0);
     QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("connected")"; }));
-    mqtt->publishState("on", "[1]");
+    mqtt->publish_state("on", "[1]");
     QVERIFY(watcher.wait_for([&] { return watcher.last.contains(prefix + "/state/on"); }));
     link.stop();
     QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("disconnected")"; }));
@@ -471,5 +471,5 @@ void TestCMQTTInterface::statusFollowsTheUsbLink()
     QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, R"("disconnected")"}}; }));
 }
 
-QTEST_GUILESS_MAIN(TestCMQTTInterface)
-#include "tst_cmqttinterface.moc"
+QTEST_GUILESS_MAIN(TestMqttClient)
+#include "tst_mqttclient.moc"

@@ -10,7 +10,6 @@
 #include <QString>
 
 class CKorvel;
-class CMQTTInterface;
 class QJsonValue;
 class QTimer;
 
@@ -19,6 +18,8 @@ class Core;
 } // namespace korvel::protocol
 
 namespace korvel::mqtt {
+
+class Client;
 
 // Feeds one broker connection from one console:
 // - PREFIX/status follows the USB link (it owns the link status: create no other one beside it);
@@ -32,7 +33,7 @@ class Bridge : public QObject {
     Q_OBJECT
 
 public:
-    Bridge(CKorvel *console, CMQTTInterface *mqtt, QObject *parent);
+    Bridge(CKorvel *console, Client *mqtt, QObject *parent);
 
     // Level messages per second, exactly on average while the console reports more often (never more than it
     // reports), each with the peaks since the one before; 0 sends one for every metering report of the
@@ -53,7 +54,7 @@ private slots:
 
 private:
     protocol::Core &core;
-    CMQTTInterface *mqtt;
+    Client *mqtt;
     // Coalesces the state refreshes asked for within one pass of the event loop.
     QTimer *refresh_timer;
     // What the refresh rebuilds: the keys of these items (a bit per report id), or the whole snapshot. Whole
