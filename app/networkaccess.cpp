@@ -27,6 +27,7 @@ const QString key_password_salt = QStringLiteral("ws_password_salt");
 const QString key_allowed_udp_senders = QStringLiteral("udp_allowed_senders");
 const QString key_max_connections = QStringLiteral("ws_max_connections");
 const QString key_max_connections_per_address = QStringLiteral("ws_max_connections_per_address");
+const QString key_serve_panel = QStringLiteral("ws_serve_panel");
 constexpr int warning_ms = 30000;
 } // namespace
 
@@ -45,6 +46,7 @@ NetworkAccess NetworkAccess::load(const QSettings &settings)
     };
     access.max_connections = bound(key_max_connections, access.max_connections);
     access.max_connections_per_address = bound(key_max_connections_per_address, access.max_connections_per_address);
+    access.serve_panel = settings.value(key_serve_panel, access.serve_panel).toBool();
     return access;
 }
 
@@ -57,6 +59,7 @@ void NetworkAccess::save(QSettings &settings) const
     settings.setValue(key_allowed_udp_senders, allowed_udp_senders);
     settings.setValue(key_max_connections, max_connections);
     settings.setValue(key_max_connections_per_address, max_connections_per_address);
+    settings.setValue(key_serve_panel, serve_panel);
 }
 
 QHostAddress listen_address_for(const QString &stored, const QList<QHostAddress> &machine, QString *warning)
@@ -147,6 +150,7 @@ QString apply(const NetworkAccess &access, CWebSocketInterface *websocket, CUDPI
     websocket->setAllowedOrigins(access.allowed_origins);
     websocket->setPasswordSecret(access.password_secret, access.password_salt);
     websocket->set_connection_limits(access.max_connections, access.max_connections_per_address);
+    websocket->set_serve_panel(access.serve_panel);
     udp->setListenAddress(address);
     const auto senders = parse_senders(access.allowed_udp_senders, nullptr);
     if (senders.isEmpty() && !access.allowed_udp_senders.isEmpty())

@@ -14,9 +14,9 @@ class QSettings;
 class QSystemTrayIcon;
 class QWidget;
 
-// Who may reach the WebSocket server and the UDP bridge: listen address, allowed web origins, password and
-// allowed UDP senders, kept in the settings store under keys of their own. Nothing set (the default) keeps
-// every exchange as it always was.
+// Who may reach the WebSocket server and the UDP bridge: listen address, allowed web origins, password,
+// allowed UDP senders and whether the browser panel is served, kept in the settings store under keys of their own.
+// Nothing set (the default) keeps every exchange as it always was.
 namespace korvel::app {
 
 struct NetworkAccess {
@@ -31,6 +31,8 @@ struct NetworkAccess {
     // Bounds on the WebSocket connections, in all and per remote address.
     int max_connections = 512;
     int max_connections_per_address = 32;
+    // Whether plain HTTP requests on the WebSocket port get the browser panel (docs/security.md says why on).
+    bool serve_panel = true;
 
     static NetworkAccess load(const QSettings &settings);
     void save(QSettings &settings) const;

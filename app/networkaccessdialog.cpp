@@ -101,6 +101,14 @@ NetworkAccessDialog::NetworkAccessDialog(CWebSocketInterface *websocket, QWidget
     secret_layout->addRow(no_password);
     layout->addWidget(secret);
 
+    auto *panel = new QGroupBox(tr("Browser panel"), this);
+    auto *panel_layout = new QVBoxLayout(panel);
+    serve_panel = new QCheckBox(tr("Serve the browser panel on the WebSocket port"), panel);
+    serve_panel->setObjectName(QStringLiteral("serve_panel"));
+    serve_panel->setChecked(stored.serve_panel);
+    panel_layout->addWidget(serve_panel);
+    layout->addWidget(panel);
+
     auto *udp = new QGroupBox(tr("Allowed UDP senders (address or subnet, one per line; none: any)"), this);
     auto *udp_layout = new QVBoxLayout(udp);
     udp_senders = new QPlainTextEdit(stored.allowed_udp_senders.join(QLatin1Char('\n')), udp);
@@ -159,6 +167,7 @@ void NetworkAccessDialog::take_choices()
     chosen.listen_address = listen->currentData().toString();
     chosen.allowed_origins = lines_of(origins);
     chosen.allowed_udp_senders = lines_of(udp_senders);
+    chosen.serve_panel = serve_panel->isChecked();
     if (no_password->isChecked()) {
         chosen.password_secret.clear();
         chosen.password_salt.clear();

@@ -15,7 +15,8 @@ class QPlainTextEdit;
 namespace korvel::app {
 
 // The "Network access" dialog: listen address, allowed web origins (with the origins seen since start, to allow
-// with one click), password and allowed UDP senders. Shows the stored settings; access() is what was chosen.
+// with one click), password, the browser panel and allowed UDP senders. Shows the stored settings; access() is what was
+// chosen.
 class NetworkAccessDialog : public QDialog {
     Q_OBJECT
 
@@ -38,6 +39,7 @@ private:
     QListWidget *seen = nullptr;
     QLineEdit *password = nullptr;
     QCheckBox *no_password = nullptr;
+    QCheckBox *serve_panel = nullptr;
     QPlainTextEdit *udp_senders = nullptr;
     QLabel *udp_problem = nullptr;
 };

@@ -19,6 +19,9 @@
 #   tools/bench.sh mqtt-rate [SECS]
 #                               the meters a subscriber receives per second at several mqtt_metering_rate settings,
 #                               the emulated application at 1000 metering reports/s (default 10 s each)
+#   tools/bench.sh panels [SECS] [COUNTS]
+#                               the application's CPU with 0, 1 and 10 panel pages open in headless Chromium (each
+#                               at its 50 ms meters), the console at 1000 metering reports/s (default 30 s each)
 #   tools/bench.sh all          all of the above
 #   BENCH_CLIENTS="1 10 100"    the client counts of e2e and callgrind
 set -euo pipefail
@@ -290,6 +293,75 @@ mqtt_rate() {
     return $status
 }
 
+# The panel page as a browser loads it from the application on port $1.
+panel_url() {
+    echo "http://127.0.0.1:$1/"
+}
+
+# panels_case COUNT SECONDS: the application's CPU while COUNT panel pages (tabs of one headless Chromium) follow
+# the console, measured after every page has connected and settled.
+panels_case() {
+    local count=$1 seconds=$2 work browser=
+    work=$(mktemp -d)
+    bench_pick_ports
+    KORVEL_EMULATOR_PANEL=0 KORVEL_EMULATOR_METERING_HZ=1000 bench_start_app "$work"
+    local pid=$BENCH_APP_PID
+    if [ "$count" -gt 0 ]; then
+        local devtools
+        devtools=$(bench_free_port)
+        chromium --headless --no-sandbox --disable-gpu --disable-background-networking --disable-component-update \
+            --disable-renderer-backgrounding --disable-background-timer-throttling --no-first-run \
+            --remote-debugging-port="$devtools" --user-data-dir="$work/browser" about:blank >"$work/browser.log" 2>&1 &
+        browser=$!
+        python3 - "$devtools" "$(panel_url "$BENCH_WS_PORT")" "$count" <<'PY'
+import sys, time, urllib.parse, urllib.request
+port, url, count = sys.argv[1], sys.argv[2], int(sys.argv[3])
+base = f"http://127.0.0.1:{port}"
+for _ in range(300):
+    try:
+        urllib.request.urlopen(base + "/json/version", timeout=1).read()
+        break
+    except OSError:
+        time.sleep(0.1)
+for _ in range(count):
+    request = urllib.request.Request(base + "/json/new?" + urllib.parse.quote(url, safe=":/?=&"), method="PUT")
+    urllib.request.urlopen(request, timeout=10).read()
+PY
+        for _ in $(seq 300); do
+            if [ "$(grep -c "New websocket connection" "$work/app.log" || true)" -ge "$count" ]; then break; fi
+            sleep 0.1
+        done
+    fi
+    sleep 3
+    local t0 c0 t1 c1 u0 s0 u1 s1
+    t0=$(date +%s.%N)
+    read -r u0 s0 < <(bench_cpu_split "$pid")
+    sleep "$seconds"
+    t1=$(date +%s.%N)
+    read -r u1 s1 < <(bench_cpu_split "$pid")
+    local connections
+    connections=$(grep -c "New websocket connection" "$work/app.log" || true)
+    echo "panels $count: cpu_percent=$(echo "scale=2; 100 * ($u1 + $s1 - $u0 - $s0) / $hz / ($t1 - $t0)" | bc)" \
+        "(user $(echo "scale=2; 100 * ($u1 - $u0) / $hz / ($t1 - $t0)" | bc), system" \
+        "$(echo "scale=2; 100 * ($s1 - $s0) / $hz / ($t1 - $t0)" | bc)) over ${seconds}s" \
+        "rss_kb=$(bench_rss_kb "$pid") websocket_connections=$connections"
+    if [ -n "$browser" ]; then
+        kill "$browser"
+        wait "$browser" 2>/dev/null || true
+    fi
+    bench_stop_app "$pid"
+    rm -rf "$work"
+}
+
+panels() {
+    local seconds=${1:-30} counts=${2:-"0 1 10"}
+    bench_build_targets korvel-control-emulated
+    for count in $counts; do
+        panels_case "$count" "$seconds"
+    done
+    machine
+}
+
 case "${1:-all}" in
 machine) machine ;;
 reports) reports ;;
@@ -301,6 +373,7 @@ window) window "${2:-20}" "${3:-3}" ;;
 commands) commands ;;
 mqtt) mqtt ;;
 mqtt-rate) mqtt_rate "${2:-10}" ;;
+panels) panels "${2:-30}" "${3:-"0 1 10"}" ;;
 all)
     machine
     reports
@@ -312,7 +385,7 @@ all)
     machine
     ;;
 *)
-    sed -n '2,23p' "$0"
+    sed -n '2,26p' "$0"
     exit 2
     ;;
 esac

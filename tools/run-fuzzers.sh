@@ -10,7 +10,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build="$root/build-fuzz"
-targets=(fuzz_decoder fuzz_dispatcher fuzz_udp)
+targets=(fuzz_decoder fuzz_dispatcher fuzz_udp fuzz_http)
 
 seconds=60
 replay_only=0

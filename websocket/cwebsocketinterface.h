@@ -72,8 +72,13 @@ public:
     // The address listened on: every IPv4 interface (the default), or one address. Restarts listening.
     void setListenAddress(const QHostAddress &address);
     QHostAddress listen_address() const { return listen_on; }
-    // Web origins allowed to connect. Empty: any. Clients that send no Origin header are never refused.
+    // Web origins allowed to connect. Empty: any. Clients that send no Origin header are never refused. While
+    // the panel is served, its own origin is allowed too (panel/ownorigin.h).
     void setAllowedOrigins(const QStringList &origins);
+    // Whether a plain HTTP request on the port gets the browser panel (panel/), or 404 for every path. On by
+    // default; upgrades to WebSocket are the same either way.
+    void set_serve_panel(bool serve) { serve_panel = serve; }
+    bool serves_panel() const { return serve_panel; }
     // The Origin headers of the handshakes since start, each once, in the order first seen: the most recent
     // max_seen_origins of them (the first max_seen_origins are also logged).
     static constexpr int max_seen_origins = 64;
@@ -123,13 +128,15 @@ private:
     // One of the core's notifications, to every client subscribed to its topic (every client: none).
     void deliver(const QJsonObject &message, const QString &topic);
     void remove_client(QWebSocket *client);
-    // A TCP connection accepted from the listener: handed to the WebSocket server for its opening handshake.
+    // A TCP connection accepted from the listener: its request head is awaited (at_door), then it goes to the
+    // WebSocket server for its opening handshake, or gets the panel's HTTP answer and is closed.
     void take_connection(QTcpSocket *tcp);
+    void at_door(QTcpSocket *tcp);
     // The TCP socket under a connection whose handshake just finished, from the sockets in handshake.
     QTcpSocket *take_handshaken(QWebSocket *client);
     // Closes a client that stopped reading and removes it like any disconnection.
     void drop_slow_client(QWebSocket *client);
-    // Refuses a handshake whose Origin is not on a non-empty list of allowed origins.
+    // Refuses a handshake whose Origin is not on a non-empty list of allowed origins, nor the panel's own.
     void check_origin(QWebSocketCorsAuthenticator *authenticator);
     // The bounds and the back-off at the door (websocketinterface_limits.cpp). Whether the guard lets a freshly
     // accepted connection in; one it refuses is closed and goes.
@@ -159,6 +166,9 @@ private:
     korvel::websocket::MeteringPace *metering_pace;
     QHostAddress listen_on{QHostAddress::AnyIPv4};
     QStringList allowed_origins;
+    bool serve_panel = true;
+    // The Host field of an upgrade request, noted on its socket at the door for the origin check.
+    static constexpr const char *request_host_property = "korvel_request_host";
     QStringList origins_seen;
     int origins_logged = 0;
     QByteArray password_secret;

@@ -2,6 +2,7 @@
 #include "websocket/cwebsocketinterface.h"
 
 #include "console/ckorvel.h"
+#include "panel/ownorigin.h"
 #include "protocol/core.h"
 #include "websocket/authentication.h"
 #include "websocket/delivery.h"
@@ -10,6 +11,7 @@
 #include <QAbstractSocket>
 #include <QDebug>
 #include <QHostAddress>
+#include <QHostInfo>
 #include <QJsonDocument>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -24,6 +26,16 @@ using korvel::websocket::Delivery;
 using korvel::websocket::MeteringPace;
 using korvel::websocket::Session;
 
+namespace {
+// The server reads each handshake on its socket's readyRead, so while it asks about the origin that socket is
+// its sender: how the origin check finds the Host the door noted on the socket.
+class HandshakeServer : public QWebSocketServer {
+public:
+    using QWebSocketServer::QWebSocketServer;
+    QTcpSocket *socket_in_handshake() const { return qobject_cast<QTcpSocket *>(sender()); }
+};
+} // namespace
+
 CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     : CoreFacade(*console, parent)
     , listener(nullptr)
@@ -37,7 +49,7 @@ CWebSocketInterface::CWebSocketInterface(CKorvel *console, QObject *parent)
     connect(&core, &korvel::protocol::Core::levels, metering_pace, &MeteringPace::pace);
 
     server =
-        new QWebSocketServer(QStringLiteral("Korvel Control WebSocket Server"), QWebSocketServer::NonSecureMode, this);
+        new HandshakeServer(QStringLiteral("Korvel Control WebSocket Server"), QWebSocketServer::NonSecureMode, this);
     connect(server, &QWebSocketServer::newConnection, this, &CWebSocketInterface::onNewConnection);
     connect(server, &QWebSocketServer::originAuthenticationRequired, this, &CWebSocketInterface::check_origin);
 
@@ -148,8 +160,10 @@ void CWebSocketInterface::take_connection(QTcpSocket *tcp)
     tcp->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     korvel::websocket::enable_keep_alive(tcp->socketDescriptor(), keep_alive);
     handshaking.append(tcp);
-    // The server answers the handshake, and closes and deletes the socket itself when it fails.
-    server->handleConnection(tcp);
+    // Until its request head is complete, at_door() only peeks: the handshake stays in the socket for the server.
+    connect(tcp, &QTcpSocket::readyRead, this, [this, tcp] { at_door(tcp); });
+    connect(tcp, &QTcpSocket::disconnected, this, [tcp] { tcp->deleteLater(); });
+    at_door(tcp);
 }
 
 QTcpSocket *CWebSocketInterface::take_handshaken(QWebSocket *client)
@@ -212,7 +226,13 @@ void CWebSocketInterface::check_origin(QWebSocketCorsAuthenticator *authenticato
         }
         emit origin_seen(origin);
     }
-    if (!allowed_origins.isEmpty() && !allowed_origins.contains(origin, Qt::CaseInsensitive))
+    if (allowed_origins.isEmpty() || allowed_origins.contains(origin, Qt::CaseInsensitive))
+        return;
+    const QTcpSocket *tcp = static_cast<HandshakeServer *>(server)->socket_in_handshake();
+    const bool own = serve_panel && tcp &&
+                     korvel::panel::is_own_origin(origin, tcp->property(request_host_property).toByteArray(),
+                                                  listening_port(), QHostInfo::localHostName());
+    if (!own)
         authenticator->setAllowed(false);
 }
 

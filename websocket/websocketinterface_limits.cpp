@@ -1,6 +1,9 @@
-// The door of the server: connection bounds, the handshake's time limit, pausing when descriptors run out, and
-// the password back-off of each remote address.
+// The door of the server: connection bounds, the handshake's time limit, pausing when descriptors run out, the
+// password back-off of each remote address, and the split of upgrades from the panel's page requests.
 #include "websocket/cwebsocketinterface.h"
+
+#include "panel/requesthead.h"
+#include "panel/responder.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -9,6 +12,7 @@
 #include <QTcpSocket>
 #include <QTimer>
 #include <QWebSocket>
+#include <QWebSocketServer>
 
 #include <cerrno>
 
@@ -39,7 +43,11 @@ bool CWebSocketInterface::admit(QTcpSocket *tcp)
     // Counted until the socket goes. Through a child of its own: the WebSocket drops every connection of the
     // socket's signals when it takes the socket over.
     auto *lifetime = new QObject(tcp);
-    connect(lifetime, &QObject::destroyed, this, [this, address] { guard.closed(address); });
+    connect(lifetime, &QObject::destroyed, this, [this, address] {
+        guard.closed(address);
+        // A page request never reaches take_handshaken(), which would otherwise be the only one to forget it.
+        handshaking.removeIf([](const QPointer<QTcpSocket> &socket) { return socket.isNull(); });
+    });
     // A peer that never finishes its handshake would otherwise hold its connection (and a descriptor) for good.
     QPointer<QTcpSocket> watched(tcp);
     QTimer::singleShot(handshake_timeout_ms, tcp, [this, watched] {
@@ -47,6 +55,32 @@ bool CWebSocketInterface::admit(QTcpSocket *tcp)
             watched->abort();
     });
     return true;
+}
+
+void CWebSocketInterface::at_door(QTcpSocket *tcp)
+{
+    const QByteArray bytes = tcp->peek(korvel::panel::max_head_size);
+    const std::optional<qsizetype> size = korvel::panel::head_size(bytes);
+    if (!size) {
+        if (bytes.size() >= korvel::panel::max_head_size)
+            tcp->abort();
+        return;
+    }
+    const QByteArray head = bytes.left(*size);
+    if (korvel::panel::asks_websocket(head)) {
+        // Handed over as accepted: the server finds the whole handshake waiting in the socket, answers it, and
+        // closes and deletes the socket itself when it fails.
+        disconnect(tcp, nullptr, this, nullptr);
+        if (const auto request = korvel::panel::parse_head(head))
+            tcp->setProperty(request_host_property, request->field("Host").value_or(QByteArray()));
+        server->handleConnection(tcp);
+        return;
+    }
+    disconnect(tcp, &QTcpSocket::readyRead, this, nullptr);
+    // Answered and closed; the handshake's time limit still bounds a peer that does not read the answer.
+    static const korvel::panel::Site nothing;
+    tcp->write(korvel::panel::respond(head, serve_panel ? korvel::panel::Site::panel() : nothing));
+    tcp->disconnectFromHost();
 }
 
 void CWebSocketInterface::watch_listener()

@@ -105,12 +105,14 @@ private slots:
         QCOMPARE(ws.listen_address(), QHostAddress(QHostAddress::AnyIPv4));
         QCOMPARE(ws.listening_port(), port);
         QVERIFY(!ws.has_password());
+        QVERIFY(ws.serves_panel());
 
         NetworkAccess access;
         access.listen_address = "127.0.0.1";
         access.password_secret = "secret";
         access.password_salt = "salt";
         access.allowed_origins = QStringList{"http://studio.example"};
+        access.serve_panel = false;
         QSettings settings;
         access.save(settings);
         const NetworkAccess loaded = NetworkAccess::load(settings);
@@ -118,6 +120,7 @@ private slots:
         QCOMPARE(ws.listen_address(), QHostAddress(QHostAddress::LocalHost));
         QVERIFY(ws.is_listening());
         QVERIFY(ws.has_password());
+        QVERIFY(!ws.serves_panel());
         settings.clear();
     }
 
@@ -151,12 +154,16 @@ private slots:
         }
         dialog.findChild<QLineEdit *>()->setText("on air");
         dialog.findChild<QCheckBox *>()->setChecked(false);
+        auto *panel = dialog.findChild<QCheckBox *>("serve_panel");
+        QVERIFY(panel->isChecked());
+        panel->setChecked(false);
         dialog.findChild<QDialogButtonBox *>()->button(QDialogButtonBox::Ok)->click();
         QCOMPARE(dialog.result(), int(QDialog::Accepted));
 
         const NetworkAccess chosen = dialog.access();
         QCOMPARE(chosen.allowed_origins, QStringList{"http://panel.example:8080"});
         QCOMPARE(chosen.listen_address, QStringLiteral("127.0.0.1"));
+        QVERIFY(!chosen.serve_panel);
         QCOMPARE(QByteArray::fromBase64(chosen.password_salt).size(), 32);
         QCOMPARE(chosen.password_secret, korvel::websocket::password_secret("on air", chosen.password_salt));
         chosen.save(settings);

@@ -11,6 +11,8 @@
 #include <QStandardPaths>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 // Spins the event loop until done() or the deadline; the application under test runs meanwhile.
 template <typename Done>
@@ -35,6 +37,8 @@ DevToolsBrowser::DevToolsBrowser(QObject *parent)
         const QJsonObject message = QJsonDocument::fromJson(text.toUtf8()).object();
         if (message.contains(QLatin1String("id")))
             replies.insert(message.value(QLatin1String("id")).toInt(), message);
+        else
+            record_event(message);
     });
 }
 
@@ -60,7 +64,7 @@ QString DevToolsBrowser::executable()
     return {};
 }
 
-bool DevToolsBrowser::open(const QString &url, int timeout_ms)
+bool DevToolsBrowser::open(const QString &url, int timeout_ms, const QString &init_script)
 {
     const QString browser = executable();
     if (browser.isEmpty()) {
@@ -72,7 +76,7 @@ bool DevToolsBrowser::open(const QString &url, int timeout_ms)
     process.setArguments({"--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
                           "--disable-background-networking", "--disable-component-update", "--disable-sync",
                           "--disable-dev-shm-usage", "--log-level=3", "--window-size=1200,800",
-                          "--remote-debugging-port=0", "--user-data-dir=" + profile.path(), url});
+                          "--remote-debugging-port=0", "--user-data-dir=" + profile.path(), "about:blank"});
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.start();
     if (!process.waitForStarted(10000)) {
@@ -87,8 +91,47 @@ bool DevToolsBrowser::open(const QString &url, int timeout_ms)
         last_error = QStringLiteral("could not attach to the page");
         return false;
     }
+    for (const char *domain : {"Runtime.enable", "Log.enable", "Network.enable", "Page.enable"}) {
+        if (command(QString::fromLatin1(domain), {}, timeout_ms).isEmpty()) {
+            last_error = QStringLiteral("no answer to %1").arg(QLatin1String(domain));
+            return false;
+        }
+    }
+    if (!init_script.isEmpty())
+        command("Page.addScriptToEvaluateOnNewDocument", {{"source", init_script}}, timeout_ms);
+    command("Page.navigate", {{"url", url}}, timeout_ms);
     // Wait for the page's own script to have run.
-    return wait_until([this] { return evaluate("document.readyState").toString() == "complete"; }, timeout_ms);
+    return wait_until(
+        [this] { return evaluate("location.href !== 'about:blank' && document.readyState === 'complete'").toBool(); },
+        timeout_ms);
+}
+
+void DevToolsBrowser::record_event(const QJsonObject &message)
+{
+    const QString method = message.value(QLatin1String("method")).toString();
+    const QJsonObject params = message.value(QLatin1String("params")).toObject();
+    if (method == QLatin1String("Network.requestWillBeSent")) {
+        requests.append(params[QLatin1String("request")][QLatin1String("url")].toString());
+    } else if (method == QLatin1String("Network.webSocketCreated")) {
+        requests.append(params[QLatin1String("url")].toString());
+    } else if (method == QLatin1String("Network.webSocketFrameReceived")) {
+        frames.append(params[QLatin1String("response")][QLatin1String("payloadData")].toString());
+    } else if (method == QLatin1String("Runtime.consoleAPICalled")) {
+        const QString type = params[QLatin1String("type")].toString();
+        if (type == QLatin1String("error") || type == QLatin1String("warning") || type == QLatin1String("assert"))
+            errors.append(type + ": " +
+                          QJsonDocument(params[QLatin1String("args")].toArray()).toJson(QJsonDocument::Compact));
+    } else if (method == QLatin1String("Runtime.exceptionThrown")) {
+        const QJsonObject details = params[QLatin1String("exceptionDetails")].toObject();
+        errors.append("exception: " + details[QLatin1String("exception")][QLatin1String("description")].toString(
+                                          details[QLatin1String("text")].toString()));
+    } else if (method == QLatin1String("Log.entryAdded")) {
+        const QJsonObject entry = params[QLatin1String("entry")].toObject();
+        const QString level = entry[QLatin1String("level")].toString();
+        if (level == QLatin1String("error") || level == QLatin1String("warning"))
+            errors.append(level + ": " + entry[QLatin1String("text")].toString() + ' ' +
+                          entry[QLatin1String("url")].toString());
+    }
 }
 
 QString DevToolsBrowser::wait_for_debugger_url(int timeout_ms)
@@ -155,6 +198,31 @@ QJsonValue DevToolsBrowser::evaluate(const QString &expression, int timeout_ms)
     return reply[QLatin1String("result")][QLatin1String("result")][QLatin1String("value")];
 }
 
+int DevToolsBrowser::frames_received(const QString &text) const
+{
+    return static_cast<int>(
+        std::count_if(frames.cbegin(), frames.cend(), [&](const QString &frame) { return frame.contains(text); }));
+}
+
+bool DevToolsBrowser::set_viewport(int width, int height, double scale, bool mobile)
+{
+    const QJsonObject reply =
+        command("Emulation.setDeviceMetricsOverride",
+                {{"width", width}, {"height", height}, {"deviceScaleFactor", scale}, {"mobile", mobile}}, 10000);
+    return !reply.isEmpty() && !reply.contains(QLatin1String("error"));
+}
+
+QByteArray DevToolsBrowser::screenshot()
+{
+    const QJsonObject reply = command("Page.captureScreenshot", {{"format", "png"}}, 30000);
+    return QByteArray::fromBase64(reply[QLatin1String("result")][QLatin1String("data")].toString().toLatin1());
+}
+
+QJsonArray DevToolsBrowser::accessibility_nodes()
+{
+    return command("Accessibility.getFullAXTree", {}, 30000)[QLatin1String("result")][QLatin1String("nodes")].toArray();
+}
+
 bool DevToolsBrowser::click(const QString &selector)
 {
     const QJsonValue box =
@@ -171,6 +239,25 @@ bool DevToolsBrowser::click(const QString &selector)
         const QJsonObject reply =
             command("Input.dispatchMouseEvent",
                     {{"type", type}, {"x", x}, {"y", y}, {"button", "left"}, {"clickCount", 1}}, 10000);
+        if (reply.isEmpty() || reply.contains(QLatin1String("error")))
+            return false;
+    }
+    return true;
+}
+
+bool DevToolsBrowser::press_key(const QString &key)
+{
+    static const QMap<QString, std::pair<QString, int>> keys{
+        {"Tab", {"\t", 9}}, {"Enter", {"\r", 13}}, {" ", {" ", 32}}};
+    const auto found = keys.constFind(key);
+    if (found == keys.constEnd())
+        return false;
+    const QString code = key == " " ? QStringLiteral("Space") : key;
+    for (const char *type : {"keyDown", "keyUp"}) {
+        QJsonObject params{{"type", type}, {"key", key}, {"code", code}, {"windowsVirtualKeyCode", found->second}};
+        if (QLatin1String(type) == QLatin1String("keyDown"))
+            params.insert("text", found->first);
+        const QJsonObject reply = command("Input.dispatchKeyEvent", params, 10000);
         if (reply.isEmpty() || reply.contains(QLatin1String("error")))
             return false;
     }

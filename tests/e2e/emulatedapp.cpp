@@ -88,7 +88,7 @@ void UdpClient::collect()
     drain(custom, on_custom);
 }
 
-EmulatedApp::EmulatedApp(bool console_plugged, const UdpClient *udp_client, bool first_start)
+EmulatedApp::EmulatedApp(bool console_plugged, const UdpClient *udp_client, bool first_start, quint16 websocket_port)
 {
     device().reset();
     device().set_present(console_plugged);
@@ -98,7 +98,7 @@ EmulatedApp::EmulatedApp(bool console_plugged, const UdpClient *udp_client, bool
         QSettings(QStringLiteral("Velmora"), QStringLiteral("Korvel Control")).clear();
         ports = {19552, 19551, 19548, 19549, 19550};
     } else {
-        ports.websocket = free_tcp_port();
+        ports.websocket = websocket_port ? websocket_port : free_tcp_port();
         ports.udp_listen = free_udp_port();
         if (udp_client) {
             ports.udp_metering = udp_client->metering_port();

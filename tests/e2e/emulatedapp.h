@@ -65,7 +65,9 @@ public:
     // console_plugged false starts with the console unplugged, so a test sees the link open.
     // udp_client, if given, receives the bridge's datagrams (its ports go into the settings).
     // first_start leaves the settings store empty instead: the window shows and uses the default ports.
-    explicit EmulatedApp(bool console_plugged = true, const UdpClient *udp_client = nullptr, bool first_start = false);
+    // websocket_port, if not 0, is the WebSocket port to use (a restarted application on its old port).
+    explicit EmulatedApp(bool console_plugged = true, const UdpClient *udp_client = nullptr, bool first_start = false,
+                         quint16 websocket_port = 0);
     ~EmulatedApp();
     EmulatedApp(const EmulatedApp &) = delete;
     EmulatedApp &operator=(const EmulatedApp &) = delete;
