@@ -146,17 +146,17 @@ QString apply(const NetworkAccess &access, CWebSocketInterface *websocket, CUDPI
     const QHostAddress address = listen_address_for(access.listen_address, machine_addresses(), &warning);
     // Only a change restarts the server, so the defaults leave its start exactly as it was.
     if (websocket->listen_address() != address)
-        websocket->setListenAddress(address);
-    websocket->setAllowedOrigins(access.allowed_origins);
-    websocket->setPasswordSecret(access.password_secret, access.password_salt);
+        websocket->set_listen_address(address);
+    websocket->set_allowed_origins(access.allowed_origins);
+    websocket->set_password_secret(access.password_secret, access.password_salt);
     websocket->set_connection_limits(access.max_connections, access.max_connections_per_address);
     websocket->set_serve_panel(access.serve_panel);
-    udp->setListenAddress(address);
+    udp->set_listen_address(address);
     const auto senders = parse_senders(access.allowed_udp_senders, nullptr);
     if (senders.isEmpty() && !access.allowed_udp_senders.isEmpty())
-        udp->refuseAllSenders();
+        udp->refuse_all_senders();
     else
-        udp->setAllowedSenders(senders);
+        udp->set_allowed_senders(senders);
     if (const QString lists = list_warnings(access); !lists.isEmpty())
         warning = warning.isEmpty() ? lists : warning + QLatin1Char('\n') + lists;
     if (!warning.isEmpty())

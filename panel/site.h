@@ -24,7 +24,6 @@ public:
 
     void add(const QByteArray &path, const QByteArray &content, const QByteArray &content_type);
     const SiteFile *find(const QByteArray &path) const;
-    bool isEmpty() const { return files.isEmpty(); }
 
     // The media type for a file name's ending; application/octet-stream for one not known.
     static QByteArray content_type_of(const QString &file_name);

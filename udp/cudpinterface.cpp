@@ -50,23 +50,23 @@ void CUDPInterface::setRxPort(int port)
     socket->bind(listen_address, port16(listen_port));
 }
 
-void CUDPInterface::setListenAddress(const QHostAddress &address)
+void CUDPInterface::set_listen_address(const QHostAddress &address)
 {
     listen_address = address;
     if (bound_once)
         setRxPort(listen_port);
 }
 
-void CUDPInterface::setAllowedSenders(const QList<QPair<QHostAddress, int>> &subnets)
+void CUDPInterface::set_allowed_senders(const QList<QPair<QHostAddress, int>> &subnets)
 {
     allowed_senders = subnets;
-    refuse_all_senders = false;
+    refusing_all = false;
 }
 
-void CUDPInterface::refuseAllSenders()
+void CUDPInterface::refuse_all_senders()
 {
     allowed_senders.clear();
-    refuse_all_senders = true;
+    refusing_all = true;
 }
 
 std::optional<QList<QPair<QHostAddress, int>>> CUDPInterface::parseSenderList(const QString &text, QString *error)
@@ -203,7 +203,7 @@ bool CUDPInterface::is_own_socket(const QHostAddress &address, quint16 port) con
 bool CUDPInterface::is_allowed(const QHostAddress &address) const
 {
     if (allowed_senders.isEmpty())
-        return !refuse_all_senders;
+        return !refusing_all;
     for (const auto &subnet : allowed_senders) {
         if (address.isInSubnet(subnet))
             return true;

@@ -29,12 +29,12 @@ public:
     void setTxPorts(int metering, int configuration, int custom);
     // The address the listen socket binds to (every IPv4 interface by default). Rebinds at once, at the current
     // listen port, when the socket has been bound before; otherwise the next setRxPort uses it.
-    void setListenAddress(const QHostAddress &address);
+    void set_listen_address(const QHostAddress &address);
     // Subnets (address, prefix length) whose datagrams are accepted; an empty list accepts every sender.
     // Datagrams from elsewhere are ignored and register nobody.
-    void setAllowedSenders(const QList<QPair<QHostAddress, int>> &subnets);
+    void set_allowed_senders(const QList<QPair<QHostAddress, int>> &subnets);
     // A list was stored but none of its entries is valid: no sender is accepted until a valid list is set.
-    void refuseAllSenders();
+    void refuse_all_senders();
     // Reads the text form of an allowed-sender list, "10.0.0.5, 192.168.1.0/24": IPv4 addresses and subnets
     // separated by commas or white space; an empty text is the empty list. On a bad entry returns nothing and,
     // when error is given, a message naming the entry.
@@ -101,7 +101,7 @@ private:
     QHostAddress listen_address{QHostAddress::AnyIPv4};
     bool bound_once = false;
     QList<QPair<QHostAddress, int>> allowed_senders;
-    bool refuse_all_senders = false;
+    bool refusing_all = false;
     // Addresses already logged as refused for a full table, and when the last such line was written.
     QSet<QString> refused_logged;
     QElapsedTimer last_full_log;

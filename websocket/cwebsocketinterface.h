@@ -45,7 +45,7 @@ struct Session;
 // What the console says and what a request does come from the protocol core (protocol/core.h): this server
 // delivers the core's notifications, hands the core each client's requests and sends back what it answers.
 //
-// Split by concern: websocketinterface.cpp (server, clients, sendJSON), _limits.cpp (the door),
+// Split by concern: cwebsocketinterface.cpp (server, clients, sendJSON), _limits.cpp (the door),
 // _dispatcher.cpp (the clients as the dispatcher's peers); meteringpace.h (each client's metering interval).
 // The get_* builders and on_* slots are the core's (protocol/corefacade.h).
 class CWebSocketInterface : public korvel::protocol::CoreFacade {
@@ -70,11 +70,11 @@ public:
 
     // Access control; each is off by default, which leaves every exchange as it always was.
     // The address listened on: every IPv4 interface (the default), or one address. Restarts listening.
-    void setListenAddress(const QHostAddress &address);
+    void set_listen_address(const QHostAddress &address);
     QHostAddress listen_address() const { return listen_on; }
     // Web origins allowed to connect. Empty: any. Clients that send no Origin header are never refused. While
     // the panel is served, its own origin is allowed too (panel/ownorigin.h).
-    void setAllowedOrigins(const QStringList &origins);
+    void set_allowed_origins(const QStringList &origins);
     // Whether a plain HTTP request on the port gets the browser panel (panel/), or 404 for every path. On by
     // default; upgrades to WebSocket are the same either way.
     void set_serve_panel(bool serve) { serve_panel = serve; }
@@ -85,7 +85,7 @@ public:
     QStringList seen_origins() const { return origins_seen; }
     // The stored secret (see websocket/authentication.h) and its salt; an empty secret: no password. Applies to
     // connections accepted from now on.
-    void setPasswordSecret(const QByteArray &secret, const QByteArray &salt);
+    void set_password_secret(const QByteArray &secret, const QByteArray &salt);
     bool has_password() const { return !password_secret.isEmpty(); }
     // Where each connection's challenge comes from: the system's secure random source unless replaced, which
     // only reproducible records of the exchange (the captured examples) have reason to do.
@@ -119,7 +119,7 @@ public slots:
     void socketDisconnected();
 
 private:
-    // A client as the dispatcher's peer (websocketinterface_dispatcher.cpp).
+    // A client as the dispatcher's peer (cwebsocketinterface_dispatcher.cpp).
     class ClientPeer;
     // Carries out one message of client (null: of nobody, whose replies go nowhere).
     korvel::protocol::Outcome dispatch(QWebSocket *client, const QString &message);
@@ -138,7 +138,7 @@ private:
     void drop_slow_client(QWebSocket *client);
     // Refuses a handshake whose Origin is not on a non-empty list of allowed origins, nor the panel's own.
     void check_origin(QWebSocketCorsAuthenticator *authenticator);
-    // The bounds and the back-off at the door (websocketinterface_limits.cpp). Whether the guard lets a freshly
+    // The bounds and the back-off at the door (cwebsocketinterface_limits.cpp). Whether the guard lets a freshly
     // accepted connection in; one it refuses is closed and goes.
     bool admit(QTcpSocket *tcp);
     // The server accepts its connections itself, from a notifier on the listening socket: Qt's own loop sees

@@ -718,9 +718,9 @@ void TestCUDPInterface::datagramsAcceptedOrIgnored()
     QFETCH(bool, writes);
 
     if (const std::optional<Subnets> subnets = CUDPInterface::parseSenderList(allowed))
-        bridge->setAllowedSenders(*subnets);
+        bridge->set_allowed_senders(*subnets);
     else
-        bridge->refuseAllSenders();
+        bridge->refuse_all_senders();
     QCOMPARE(link->start(), 0);
     Peer peer{QHostAddress(sender)};
     if (peer.port() == 0)
@@ -803,12 +803,12 @@ void TestCUDPInterface::listenAddress()
 
     // Not bound before the first setRxPort.
     CUDPInterface fresh(link.get(), nullptr);
-    fresh.setListenAddress(QHostAddress(listen_address));
+    fresh.set_listen_address(QHostAddress(listen_address));
     QCOMPARE(fresh.bound_port(), quint16(0));
 
     // Bound: the address applies at once, at the same port (given, rather than the system's choice for 0).
     bridge->setRxPort(listen);
-    bridge->setListenAddress(QHostAddress(listen_address));
+    bridge->set_listen_address(QHostAddress(listen_address));
     QCOMPARE(bridge->bound_port(), listen);
     Peer client;
     client.send(keep_alive, listen, QHostAddress(destination));

@@ -291,7 +291,7 @@ private slots:
         QFETCH(bool, serve_panel);
         QFETCH(bool, allowed);
         WsRig rig;
-        rig.ws->setAllowedOrigins({QStringLiteral("http://studio.example")});
+        rig.ws->set_allowed_origins({QStringLiteral("http://studio.example")});
         rig.ws->set_serve_panel(serve_panel);
         const QByteArray port = QByteArray::number(rig.port());
         const QByteArray head = "GET / HTTP/1.1\r\nHost: " + host.replace("%1", port) +

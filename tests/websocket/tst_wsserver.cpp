@@ -352,7 +352,7 @@ private slots:
         QFETCH(bool, connects);
         WsRig rig;
         if (!listen.isEmpty())
-            rig.ws->setListenAddress(QHostAddress(listen));
+            rig.ws->set_listen_address(QHostAddress(listen));
         QVERIFY(rig.ws->is_listening());
         QTcpSocket probe;
         probe.connectToHost(QHostAddress(target), rig.port());
@@ -386,7 +386,7 @@ private slots:
         QFETCH(QString, origin);
         QFETCH(bool, accepted);
         WsRig rig;
-        rig.ws->setAllowedOrigins(allowed);
+        rig.ws->set_allowed_origins(allowed);
         QSignalSpy seen(rig.ws.get(), &CWebSocketInterface::origin_seen);
         LogCapture log;
         // Twice: the second handshake with the same origin is treated alike and not logged again.
@@ -465,7 +465,7 @@ private slots:
         WsRig rig;
         QCOMPARE(rig.link->start(), 0);
         const QByteArray salt = korvel::websocket::random_token();
-        rig.ws->setPasswordSecret(korvel::websocket::password_secret("on air", salt), salt);
+        rig.ws->set_password_secret(korvel::websocket::password_secret("on air", salt), salt);
         rig.ws->set_authentication_timeout(1500);
         WsTestClient client, bystander;
         QVERIFY(client.open(rig.port()));
@@ -613,7 +613,7 @@ private slots:
         WsRig rig;
         QCOMPARE(rig.link->start(), 0);
         const QByteArray salt = korvel::websocket::random_token();
-        rig.ws->setPasswordSecret(korvel::websocket::password_secret("on air", salt), salt);
+        rig.ws->set_password_secret(korvel::websocket::password_secret("on air", salt), salt);
         // Each connection gets one refused message, so the per-connection count never closes one.
         for (int i = 0; i < korvel::websocket::ConnectionGuard::max_failures; ++i) {
             WsTestClient client;

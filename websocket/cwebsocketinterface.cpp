@@ -80,7 +80,7 @@ void CWebSocketInterface::setPort(int port)
     start();
 }
 
-void CWebSocketInterface::setListenAddress(const QHostAddress &address)
+void CWebSocketInterface::set_listen_address(const QHostAddress &address)
 {
     listen_on = address;
     // A closed server stays closed: listening starts with setPort.
@@ -90,12 +90,12 @@ void CWebSocketInterface::setListenAddress(const QHostAddress &address)
     }
 }
 
-void CWebSocketInterface::setAllowedOrigins(const QStringList &origins)
+void CWebSocketInterface::set_allowed_origins(const QStringList &origins)
 {
     allowed_origins = origins;
 }
 
-void CWebSocketInterface::setPasswordSecret(const QByteArray &secret, const QByteArray &salt)
+void CWebSocketInterface::set_password_secret(const QByteArray &secret, const QByteArray &salt)
 {
     password_secret = secret;
     password_salt = salt;
