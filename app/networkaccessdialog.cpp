@@ -31,6 +31,20 @@ QStringList lines_of(const QPlainTextEdit *edit)
     }
     return lines;
 }
+
+// A list typed one entry per line, and under it the line that says what is wrong with it (hidden until then).
+QPlainTextEdit *add_list(QVBoxLayout *layout, const QStringList &entries, QLabel **problem)
+{
+    QWidget *box = layout->parentWidget();
+    auto *edit = new QPlainTextEdit(entries.join(QLatin1Char('\n')), box);
+    layout->addWidget(edit);
+    *problem = new QLabel(box);
+    (*problem)->setWordWrap(true);
+    (*problem)->setStyleSheet(QStringLiteral("color: #b00000"));
+    (*problem)->setVisible(false);
+    layout->addWidget(*problem);
+    return edit;
+}
 } // namespace
 
 NetworkAccessDialog::NetworkAccessDialog(CWebSocketInterface *websocket, QWidget *parent)
@@ -65,13 +79,7 @@ NetworkAccessDialog::NetworkAccessDialog(CWebSocketInterface *websocket, QWidget
 
     auto *web = new QGroupBox(tr("Allowed web origins (one per line; none: any)"), this);
     auto *web_layout = new QVBoxLayout(web);
-    origins = new QPlainTextEdit(stored.allowed_origins.join(QLatin1Char('\n')), web);
-    web_layout->addWidget(origins);
-    origins_problem = new QLabel(web);
-    origins_problem->setWordWrap(true);
-    origins_problem->setStyleSheet(QStringLiteral("color: #b00000"));
-    origins_problem->setVisible(false);
-    web_layout->addWidget(origins_problem);
+    origins = add_list(web_layout, stored.allowed_origins, &origins_problem);
     web_layout->addWidget(new QLabel(tr("Origins seen since start:"), web));
     seen = new QListWidget(web);
     seen->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -111,13 +119,7 @@ NetworkAccessDialog::NetworkAccessDialog(CWebSocketInterface *websocket, QWidget
 
     auto *udp = new QGroupBox(tr("Allowed UDP senders (address or subnet, one per line; none: any)"), this);
     auto *udp_layout = new QVBoxLayout(udp);
-    udp_senders = new QPlainTextEdit(stored.allowed_udp_senders.join(QLatin1Char('\n')), udp);
-    udp_layout->addWidget(udp_senders);
-    udp_problem = new QLabel(udp);
-    udp_problem->setWordWrap(true);
-    udp_problem->setStyleSheet(QStringLiteral("color: #b00000"));
-    udp_problem->setVisible(false);
-    udp_layout->addWidget(udp_problem);
+    udp_senders = add_list(udp_layout, stored.allowed_udp_senders, &udp_problem);
     layout->addWidget(udp);
 
     // Stored lists that allow nobody say so as soon as the dialog opens.

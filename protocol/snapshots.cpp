@@ -141,6 +141,26 @@ void put_studio_remote(QJsonObject &data, const CKorvel &console)
                 }));
 }
 
+// The hand-written builder of an item's key, or null for a regular item.
+using Builder = void (*)(QJsonObject &, const CKorvel &);
+Builder irregular_builder(ReportId id)
+{
+    switch (id) {
+    case R::firmware:
+        return put_firmware;
+    case R::ctrl_led:
+    case R::ctrl_led_blink:
+        return put_ctrl_led;
+    case R::source_select:
+        return put_src_sel;
+    case R::comm:
+    case R::cough:
+        return put_studio_remote;
+    default:
+        return nullptr;
+    }
+}
+
 // The item that stands for a key several items feed: the key is built once, at that item's row.
 bool stands_for_key(ReportId id)
 {
@@ -160,25 +180,9 @@ Snapshots::Snapshots(const CKorvel &console, const StartupState &startup)
 
 void Snapshots::put(QJsonObject &data, ReportId id) const
 {
-    switch (id) {
-    case R::firmware:
-        put_firmware(data, console);
-        return;
-    case R::ctrl_led:
-    case R::ctrl_led_blink:
-        put_ctrl_led(data, console);
-        return;
-    case R::source_select:
-        put_src_sel(data, console);
-        return;
-    case R::comm:
-    case R::cough:
-        put_studio_remote(data, console);
-        return;
-    default:
-        break;
-    }
-    if (item(id).snapshot)
+    if (const Builder irregular = irregular_builder(id))
+        irregular(data, console);
+    else if (item(id).snapshot)
         put_regular(data, console, item(id));
 }
 
