@@ -12,7 +12,10 @@
 
 #include <mosquitto.h>
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -32,8 +35,24 @@ constexpr int state_qos = 1;
 constexpr int reply_qos = 1;
 constexpr int command_qos = 1;
 constexpr int housekeeping_interval_ms = 1000;
-// How long a stop waits for the goodbye to leave for the broker.
+// How long a stop waits for the goodbye to leave and for the broker to close.
 constexpr int farewell_ms = 2000;
+
+void await_broker_close(int descriptor, const QDeadlineTimer &deadline)
+{
+    // Closing with the broker's acknowledgements still unread makes the kernel reset the connection, and a
+    // broker that meets the reset before it has read our DISCONNECT drops us as lost and speaks the will. The
+    // broker closes once it has the DISCONNECT, so read (and drop) until it does.
+    char sink[4096];
+    while (descriptor >= 0 && !deadline.hasExpired()) {
+        pollfd socket{descriptor, POLLIN, 0};
+        if (::poll(&socket, 1, int(deadline.remainingTime())) <= 0)
+            return;
+        const ssize_t got = ::recv(descriptor, sink, sizeof sink, 0);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK))
+            return;
+    }
+}
 
 QString lower_first(QString text)
 {
@@ -209,12 +228,17 @@ void Client::stop()
 {
     retry_timer->stop();
     if (client && link_state == State::Connected) {
+        // The library closes its socket as soon as the DISCONNECT is written. A second descriptor holds the
+        // connection open until the broker has closed it (see await_broker_close).
+        const int kept = ::fcntl(mosquitto_socket(client), F_DUPFD_CLOEXEC, 0);
         // A clean disconnect suppresses the last will, so say "offline" ourselves.
         const QByteArray status_topic = topic(QStringLiteral("status")).toUtf8();
         mosquitto_publish(client, nullptr, status_topic.constData(), int(status_offline.size()),
                           status_offline.constData(), status_qos, true);
         mosquitto_disconnect(client);
-        flush_farewell();
+        flush_farewell(kept);
+        if (kept >= 0)
+            ::close(kept);
     }
     destroy_client();
     queue.drop_unretained();
@@ -222,18 +246,19 @@ void Client::stop()
         set_state(State::Disconnected, QString());
 }
 
-void Client::flush_farewell()
+void Client::flush_farewell(int descriptor)
 {
     // The library writes what it can at once; what the socket did not take yet (a busy link) would be lost
     // with the client, and the broker would speak the will instead.
     const QDeadlineTimer deadline(farewell_ms);
-    while (mosquitto_want_write(client) && !deadline.hasExpired()) {
-        pollfd socket{mosquitto_socket(client), POLLOUT, 0};
-        if (socket.fd < 0 || ::poll(&socket, 1, int(deadline.remainingTime())) <= 0)
+    while (mosquitto_want_write(client)) {
+        pollfd socket{descriptor, POLLOUT, 0};
+        if (descriptor < 0 || deadline.hasExpired() || ::poll(&socket, 1, int(deadline.remainingTime())) <= 0)
             return;
         if (mosquitto_loop_write(client, 1) != MOSQ_ERR_SUCCESS)
             return;
     }
+    await_broker_close(descriptor, deadline);
 }
 
 void Client::destroy_client()

@@ -112,8 +112,9 @@ private:
     bool set_up_tls();
     // "TLS handshake failed: <why>" when the library logged why a TLS connection failed; else empty.
     QString tls_failure(int rc, int saved_errno) const;
-    // Writes what the library still holds for the broker, for a bounded time.
-    void flush_farewell();
+    // Writes what the library still holds for the broker, then waits for the broker to close the connection
+    // (held open through `descriptor`), for a bounded time in all.
+    void flush_farewell(int descriptor);
     void attempt();
     // Acts on what the library's callbacks noted and on the result of the library call that ran them.
     void after_library_call(int rc, int saved_errno);

@@ -76,3 +76,12 @@ QString Broker::log()
     }
     return QString::fromLocal8Bit(process.readAll());
 }
+
+QString Broker::log_until(const QString &text, int timeout_ms)
+{
+    QString out;
+    const QDeadlineTimer deadline(timeout_ms);
+    while (!(out += QString::fromLocal8Bit(process.readAll())).contains(text) && !deadline.hasExpired())
+        process.waitForReadyRead(int(deadline.remainingTime()));
+    return out;
+}

@@ -21,6 +21,9 @@ public:
     quint16 port() const { return listen_port; }
     // What the broker printed since the last call.
     QString log();
+    // Reads the broker's output until it has printed `text` or the time is up, without running an event loop
+    // (so the test's own clients read nothing meanwhile); returns what it read.
+    QString log_until(const QString &text, int timeout_ms = 10000);
 
 private:
     QTemporaryDir dir;

@@ -16,7 +16,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 using emulator::EmulatedDevice;
 using State = korvel::mqtt::Client::State;
@@ -281,14 +283,30 @@ void TestMqttClient::connectionOutcome()
     }
 }
 
+// The goodbye is an orderly one even with a message from the broker still unread: closing over unread data
+// resets the connection, and a broker that meets the reset before our DISCONNECT speaks the will instead.
 void TestMqttClient::stopLeavesStatusOffline()
 {
+    broker = std::make_unique<Broker>("allow_anonymous true\nlog_type all\n");
+    QVERIFY(broker->start());
+    mqtt->set_settings(settings_for(broker->port()));
     connect_mqtt();
     Probe watcher(broker->port(), status_topic);
     QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("disconnected")"; }));
+    watcher.publish(prefix + "/command", "unread");
+    QString log = broker->log_until("Sending PUBLISH to korvel-test");
+    // A broker that reads the goodbye a little late, well within the client's patience.
+    broker->pause();
+    std::thread waker([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        broker->resume();
+    });
     mqtt->stop();
+    waker.join();
     QCOMPARE(mqtt->state(), State::Disconnected);
     QVERIFY(watcher.wait_for([&] { return watcher.last.value(status_topic) == R"("offline")"; }));
+    QTRY_VERIFY2((log += broker->log()).contains("Received DISCONNECT from korvel-test"), qPrintable(log.right(900)));
+    QVERIFY2(!log.contains("Client korvel-test closed its connection"), qPrintable(log.right(900)));
     Probe late(broker->port(), status_topic);
     QVERIFY(late.wait_for([&] { return late.retained == Retained{{status_topic, R"("offline")"}}; }));
 }
