@@ -252,8 +252,8 @@ void Client::flush_farewell(int descriptor)
     // with the client, and the broker would speak the will instead.
     const QDeadlineTimer deadline(farewell_ms);
     while (mosquitto_want_write(client)) {
-        pollfd socket{descriptor, POLLOUT, 0};
-        if (descriptor < 0 || deadline.hasExpired() || ::poll(&socket, 1, int(deadline.remainingTime())) <= 0)
+        pollfd socket{mosquitto_socket(client), POLLOUT, 0};
+        if (socket.fd < 0 || deadline.hasExpired() || ::poll(&socket, 1, int(deadline.remainingTime())) <= 0)
             return;
         if (mosquitto_loop_write(client, 1) != MOSQ_ERR_SUCCESS)
             return;
